@@ -1,0 +1,37 @@
+#pragma once
+#include <deque>
+#include <functional>
+#include <memory>
+
+#include "app/Stage.h"
+#include "render/gl.h"
+
+using StageQueue = std::deque<std::shared_ptr<Stage>>;
+
+// Builds the queue once the window and context exist (stage constructors read the
+// monitor size); the product passes its seven stages, tests pass their own.
+using StageFactory = std::function<StageQueue()>;
+
+// What happens with the results after the last stage: the product submits them.
+using FinishAction = std::function<void(const StageResults&)>;
+
+class Application {
+public:
+    Application(const StageFactory& makeStages, FinishAction finish);
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    void mainLoop();
+    void renderFrame();
+
+    StageQueue stages;
+    GLFWwindow* window = nullptr;
+
+private:
+    void applySwapInterval(Stage& stage);
+    FinishAction finish;
+};
+
+// Brings the full-screen window back whenever it loses the focus (e.g. Alt+Tab).
+void onFocusChanged(GLFWwindow* window, int focused);

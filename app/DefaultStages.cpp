@@ -1,0 +1,6 @@
+#include "app/DefaultStages.h"
+
+StageQueue makeDefaultStages() {
+    StageQueue stages;
+    return stages;
+}

@@ -1,0 +1,5 @@
+#pragma once
+#include "app/Application.h"
+
+// The program's own run: welcome, CPU test, the four GPU scenes, submission screen.
+StageQueue makeDefaultStages();

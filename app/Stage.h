@@ -1,0 +1,31 @@
+#pragma once
+#include <memory>
+#include <vector>
+
+#include "core/records.h"
+#include "render/Camera.h"
+#include "render/Model.h"
+
+// One step of the program's fixed sequence. The shell drives the head of its queue:
+// start once, then every pass drawGui (inside the frame), update, isFinished.
+class Stage {
+public:
+    Stage();
+    virtual ~Stage() = default;
+    Stage(const Stage&) = delete;
+    Stage& operator=(const Stage&) = delete;
+
+    virtual void start() = 0;
+    virtual void abort() = 0;
+    virtual void update() = 0;
+    virtual void drawGui() = 0;
+    virtual bool isFinished(StageResults& results) = 0;
+    virtual bool wantsVsync() { return true; }
+
+    // Draws `models` in order, switching programs only when the next model's differs.
+    void drawScene();
+
+    Camera camera;
+    Mat4 projection;
+    std::vector<std::shared_ptr<Model>> models;
+};
