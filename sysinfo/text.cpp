@@ -1,0 +1,117 @@
+#include "sysinfo/text.h"
+
+#include <cstddef>
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool isCSpace(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool isScalarValue(char32_t cp) {
+    return cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+}
+
+void appendUtf8(std::string& out, char32_t cp) {
+    if (!isScalarValue(cp)) cp = kReplacement;
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+std::string utf32ToUtf8(const wchar_t* w) {
+    std::string out;
+    for (std::size_t i = 0; w[i] != 0; ++i) appendUtf8(out, static_cast<char32_t>(w[i]));
+    trimTrailingSpace(out);
+    return out;
+}
+
+}  // namespace
+
+void trimTrailingSpace(std::string& s) {
+    while (!s.empty() && (s.back() == '\0' || isCSpace(static_cast<unsigned char>(s.back()))))
+        s.pop_back();
+}
+
+std::string wideToUtf8(const char16_t* w) {
+    if (w == nullptr) return {};
+    std::string out;
+    for (std::size_t i = 0; w[i] != 0; ++i) {
+        char32_t cp = w[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+            const char32_t low = w[i + 1];  // the terminator at worst, never past it
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            } else {
+                cp = kReplacement;
+            }
+        } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+            cp = kReplacement;
+        }
+        appendUtf8(out, cp);
+    }
+    trimTrailingSpace(out);
+    return out;
+}
+
+std::string wideToUtf8(const wchar_t* w) {
+    if (w == nullptr) return {};
+    if constexpr (sizeof(wchar_t) == sizeof(char16_t)) {
+        // Same size and representation; the platform's wide strings are UTF-16 here.
+        return wideToUtf8(reinterpret_cast<const char16_t*>(w));
+    } else {
+        return utf32ToUtf8(w);
+    }
+}
+
+std::string toValidUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            out.push_back(static_cast<char>(b));
+            ++i;
+            continue;
+        }
+        // Length and the allowed range of the second byte (which excludes overlong
+        // forms, surrogates and values above U+10FFFF).
+        std::size_t len = 0;
+        unsigned char lo = 0x80, hi = 0xBF;
+        if (b >= 0xC2 && b <= 0xDF) len = 2;
+        else if (b == 0xE0) { len = 3; lo = 0xA0; }
+        else if ((b >= 0xE1 && b <= 0xEC) || b == 0xEE || b == 0xEF) len = 3;
+        else if (b == 0xED) { len = 3; hi = 0x9F; }
+        else if (b == 0xF0) { len = 4; lo = 0x90; }
+        else if (b >= 0xF1 && b <= 0xF3) len = 4;
+        else if (b == 0xF4) { len = 4; hi = 0x8F; }
+        bool ok = len != 0 && i + len <= n && p[i + 1] >= lo && p[i + 1] <= hi;
+        for (std::size_t k = 2; ok && k < len; ++k) ok = p[i + k] >= 0x80 && p[i + k] <= 0xBF;
+        if (ok) {
+            out.append(bytes.substr(i, len));
+            i += len;
+        } else {
+            appendUtf8(out, kReplacement);
+            ++i;
+        }
+    }
+    return out;
+}
