@@ -1,0 +1,7 @@
+#pragma once
+#include "core/records.h"
+
+// Describes the machine, posts the signed result document to the result service and
+// opens the stored result's page. Returns only on success; every failure ends the
+// process through fatalError with exit code 1. Needs the current OpenGL context.
+void submitResults(const StageResults& results);
