@@ -1,13 +1,12 @@
 #include "app/Application.h"
 #include "app/DefaultStages.h"
 #include "platform/platform.h"
+#include "report/submit_results.h"
 
 int main() {
     raiseProcessPriority();
     {
-        Application app(makeDefaultStages, [](const StageResults&) {
-            fatalError("Submitting results is not available in this build.");
-        });
+        Application app(makeDefaultStages, submitResults);
         app.mainLoop();
     }
     return 0;
