@@ -1,0 +1,13 @@
+#pragma once
+#include "app/Stage.h"
+
+// The last stage: keeps "Submitting results, please wait..." on screen while the shell sends
+// the results, which blocks the frame. It finishes at once and measures nothing.
+class SubmitStage : public Stage {
+public:
+    void start() override {}
+    void abort() override {}
+    void update() override {}
+    void drawGui() override;
+    bool isFinished(StageResults&) override { return true; }
+};
