@@ -1,0 +1,59 @@
+#include "stages/CpuBenchmarkStage.h"
+
+#include <imgui.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "assets/assets.h"
+#include "core/globals.h"
+
+namespace {
+constexpr ImGuiWindowFlags kFixedWindowFlags =
+    ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
+    ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_AlwaysAutoResize;
+}  // namespace
+
+CpuBenchmarkStage::CpuBenchmarkStage(CpuEngineOptions options) : engine(std::move(options)) {}
+
+void CpuBenchmarkStage::start() {
+    auto program = buildShaderProgram(materialFragmentShader, modelVertexShader);
+    {
+        const std::vector<Texture> textures{
+            Texture(Diffuse, backgroundImage, static_cast<std::int32_t>(backgroundImageSize))};
+        models.push_back(makeTexturedQuadModel(program, textures));
+    }
+    engine.start();
+}
+
+void CpuBenchmarkStage::abort() { engine.abort(); }
+
+void CpuBenchmarkStage::drawGui() {
+    const float width = static_cast<float>(monitorWidth);
+    const float height = static_cast<float>(monitorHeight);
+
+    ImGui::SetNextWindowPos(ImVec2(10, 46), ImGuiCond_Always, ImVec2(0, 0));
+    if (ImGui::Begin("Info", nullptr, kFixedWindowFlags)) {
+        ImGui::Text("CPU Benchmark");
+        ImGui::Text("Running test with %zu threads", engine.currentThreads());
+    }
+    ImGui::End();
+
+    ImGui::SetNextWindowPos(ImVec2(width - 10, height - 10), ImGuiCond_Always, ImVec2(1, 1));
+    if (ImGui::Begin("Progress", nullptr, kFixedWindowFlags)) {
+        ImGui::ProgressBar(engine.progress(), ImVec2(0, 0));
+    }
+    ImGui::End();
+
+    ImGui::SetNextWindowSize(ImVec2(340, 140), ImGuiCond_Always);
+    ImGui::SetNextWindowPos(ImVec2(10, height - 10), ImGuiCond_Always, ImVec2(0, 1));
+    if (ImGui::Begin("Log", nullptr, kFixedWindowFlags)) {
+        const std::string log = engine.logText();
+        ImGui::Text("%s", log.c_str());
+        ImGui::SetScrollHereY(1.0f);
+    }
+    ImGui::End();
+}
+
+bool CpuBenchmarkStage::isFinished(StageResults& results) { return engine.isFinished(results); }

@@ -1,0 +1,77 @@
+// The CPU stage in the real shell (under Xvfb): its three windows on every frame, the two
+// result lists handed on, and a window closed in the middle of a test.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct HarnessRun {
+    std::vector<std::string> lines;
+    std::string output;
+    int exitCode = -1;
+};
+
+HarnessRun runHarness(const std::string& mode) {
+    HarnessRun run;
+    FILE* pipe = popen((std::string("'") + CPU_STAGE_HARNESS + "' " + mode + " 2>/dev/null").c_str(), "r");
+    if (!pipe) return run;
+    std::array<char, 4096> buffer{};
+    while (fgets(buffer.data(), static_cast<int>(buffer.size()), pipe)) run.output += buffer.data();
+    const int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::istringstream in(run.output);
+    for (std::string line; std::getline(in, line);) run.lines.push_back(line);
+    return run;
+}
+
+TEST(CpuStage, ShowsItsWindowsAndHandsOnBothLists) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const HarnessRun run = runHarness("run");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+
+    std::vector<std::string> changes;
+    for (const auto& l : run.lines)
+        if (l.rfind("start ", 0) == 0 || l.rfind("interval ", 0) == 0) changes.push_back(l);
+    EXPECT_EQ(changes, (std::vector<std::string>{"start CPU", "interval 1", "interval 1", "start Submit"})) << run.output;
+
+    const auto submitStart = std::find(run.lines.begin(), run.lines.end(), "start Submit");
+    ASSERT_NE(submitStart, run.lines.end()) << run.output;
+    const auto cpuFrames = std::count_if(run.lines.begin(), submitStart,
+                                         [](const std::string& l) { return l.rfind("present", 0) == 0; });
+    EXPECT_GE(cpuFrames, 2);
+    EXPECT_EQ(std::count(run.lines.begin(), submitStart, "present Info,Progress,Log"), cpuFrames) << run.output;
+
+    std::string integer = "finish integer ", floating = "finish float ";
+    for (int n : {1, 2, 4, 6, 8, 12, 16, 24, 32, 48, 64}) {
+        const bool first = n == 1;
+        integer += (first ? "" : ",") + std::to_string(n) + ":" + std::to_string(3 * n);
+        floating += (first ? "" : ",") + std::to_string(n) + ":" + std::to_string(7 * n);
+    }
+    const std::vector<std::string> tail(submitStart, run.lines.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"start Submit", "present Submitting results",
+                                              "present Submitting results", integer, floating, "exit"}))
+        << run.output;
+}
+
+TEST(CpuStage, WindowClosedDuringATestEndsTheProgram) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    // The test window is ten minutes long; the program ends only because nothing waits for it.
+    const HarnessRun run = runHarness("close");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    ASSERT_GE(run.lines.size(), 2u) << run.output;
+    EXPECT_EQ(run.lines[run.lines.size() - 2], "workers stopped") << run.output;
+    EXPECT_EQ(run.lines.back(), "exit");
+    EXPECT_EQ(run.output.find("finish"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("start Submit"), std::string::npos) << run.output;
+}
+
+}  // namespace
