@@ -63,8 +63,6 @@ add_library(tallyforge_imgui STATIC
 # Same include layout as Debian's libimgui-dev: <imgui.h> and <imgui_impl_glfw.h>.
 target_include_directories(tallyforge_imgui SYSTEM PUBLIC "${_imgui_src}" "${_imgui_src}/backends")
 target_link_libraries(tallyforge_imgui PUBLIC tallyforge_glfw)
-# imm32 for the IME hooks of the core.
-target_link_libraries(tallyforge_imgui PUBLIC imm32)
 
 # --- GoogleTest from Debian's googletest source package ---------------------------------
 if(TALLYFORGE_BUILD_TESTS)

@@ -23,10 +23,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # so the program needs nothing but the DLLs every Windows installation has.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Windows 10 API level for the headers (CreateWaitableTimerExW, GetDpiForWindow, ...).
-set(CMAKE_C_FLAGS_INIT "-D_WIN32_WINNT=0x0A00 -DWINVER=0x0A00")
-set(CMAKE_CXX_FLAGS_INIT "-D_WIN32_WINNT=0x0A00 -DWINVER=0x0A00")
-
 # Header-only JSON library of the host (nlohmann-json3-dev); the Windows dependency
 # module narrows its include path to the library's own folder.
 set(nlohmann_json_DIR /usr/share/cmake/nlohmann_json CACHE PATH "nlohmann_json package configuration")
