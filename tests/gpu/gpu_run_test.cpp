@@ -1,0 +1,66 @@
+// The GPU stages and the submit stage in the real shell (under Xvfb): vertical sync off for
+// the four scenes and back on for the submit screen, which is shown exactly twice before the
+// results are handed on.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct HarnessRun {
+    std::vector<std::string> lines;
+    std::string output;
+    int exitCode = -1;
+};
+
+HarnessRun runHarness() {
+    HarnessRun run;
+    FILE* pipe = popen((std::string("'") + GPU_HARNESS + "' 2>/dev/null").c_str(), "r");
+    if (!pipe) return run;
+    std::array<char, 4096> buffer{};
+    while (fgets(buffer.data(), static_cast<int>(buffer.size()), pipe)) run.output += buffer.data();
+    const int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::istringstream in(run.output);
+    for (std::string line; std::getline(in, line);) run.lines.push_back(line);
+    return run;
+}
+
+TEST(GpuRun, SwapIntervalAndPresentsAcrossTheGpuAndSubmitStages) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const HarnessRun run = runHarness();
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+
+    // Stage starts and swap intervals, in order: the first head starts before its interval is
+    // set, every later one after.
+    std::vector<std::string> changes;
+    for (const auto& l : run.lines)
+        if (l.rfind("start ", 0) == 0 || l.rfind("interval ", 0) == 0) changes.push_back(l);
+    const std::vector<std::string> expectedChanges = {
+        "start Flux Core", "interval 0", "interval 0", "start Electron", "interval 0", "start City",
+        "interval 0",      "start Clouds", "interval 1", "start Submit"};
+    EXPECT_EQ(changes, expectedChanges) << run.output;
+
+    const auto submitStart = std::find(run.lines.begin(), run.lines.end(), "start Submit");
+    ASSERT_NE(submitStart, run.lines.end()) << run.output;
+    // Every frame of the scene stages shows their Info and Progress windows.
+    const auto gpuFrames = std::count_if(run.lines.begin(), submitStart,
+                                         [](const std::string& l) { return l.rfind("present", 0) == 0; });
+    EXPECT_GE(gpuFrames, 4);
+    EXPECT_EQ(std::count(run.lines.begin(), submitStart, "present Info,Progress"), gpuFrames) << run.output;
+
+    const std::vector<std::string> tail(submitStart, run.lines.end());
+    const std::vector<std::string> expectedTail = {"start Submit", "present Submitting results",
+                                                   "present Submitting results", "finish gpu 1,2,3,4", "exit"};
+    EXPECT_EQ(tail, expectedTail) << run.output;
+}
+
+}  // namespace
