@@ -20,6 +20,13 @@ endfunction()
 
 _tallyforge_find_source(_glfw_src glfw3 "src/win32_window.c")
 _tallyforge_find_source(_imgui_src imgui "backends/imgui_impl_opengl3.cpp")
+# For the licence texts of the release archive.
+set(TALLYFORGE_GLFW_SOURCE_DIR "${_glfw_src}")
+set(TALLYFORGE_IMGUI_SOURCE_DIR "${_imgui_src}")
+
+# A Windows program lives in one folder: the executable goes to the top of the
+# installation (and of the release archive), not into bin/.
+set(CMAKE_INSTALL_BINDIR .)
 
 # --- Header-only libraries from the host's Debian packages ----------------------------
 # Only their own folders are exposed: putting the host's /usr/include on the cross
