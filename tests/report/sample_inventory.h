@@ -1,4 +1,6 @@
 #pragma once
+#include <cstdint>
+
 #include "core/records.h"
 
 // A complete inventory with text that needs escaping and a driver string that is not
@@ -13,8 +15,12 @@ inline SystemInventory sampleInventory() {
     inv.gl_gpu = {"Mesa", "llvmpipe \xFF(LLVM 15)"};
     inv.width = 1280;
     inv.height = 720;
-    inv.score.cpu_integer = {{1, 1000}, {2, 1990}};
-    inv.score.cpu_float = {{1, 500}};
-    inv.score.gpu = {{1, 60, 50, 40}, {2, 0, 0, 0}};
+    // A full run: eleven thread counts per CPU kernel and four scenes, which makes the
+    // body larger than the point where HTTP clients like to wait for "100 Continue".
+    for (std::uint64_t threads : {1, 2, 4, 6, 8, 12, 16, 24, 32, 48, 64}) {
+        inv.score.cpu_integer.push_back({threads, 1000 * threads});
+        inv.score.cpu_float.push_back({threads, 500 * threads});
+    }
+    inv.score.gpu = {{1, 60, 50, 40}, {2, 0, 0, 0}, {3, 144, 120, 99}, {4, 30, 25, 20}};
     return inv;
 }
