@@ -3,7 +3,7 @@
 //    algorithm built here with the same flags;
 //  - the score at each of the eleven thread counts, through the same test runner the stage
 //    uses, with scaling efficiency and the oversubscription ratio;
-//  - how long each test window really lasted.
+//  - how long each test window really lasted, and how many processors the workers had.
 // Usage: cpu_kernels [--window-ms N] [--repeats N]   (defaults: 2000 ms, 3 repeats)
 
 #include "cpu/FloatingPointBenchmark.h"
@@ -164,7 +164,21 @@ Comparison compareFloat(std::chrono::nanoseconds window, int repeats) {
 struct Series {
     std::map<std::uint64_t, std::uint64_t> score;   // by thread count
     std::map<std::uint64_t, double> windowErrorUs;  // measured window minus nominal
+    std::map<std::uint64_t, double> cpus;           // processors the process had, on average
+    std::map<std::uint64_t, double> cpuSeconds;     // processor time the process used
 };
+
+// Processor time of the whole process; with the wall time of a test it says how many
+// processors the workers really had, which other load on the machine can take away.
+double processSeconds() {
+#if defined(CLOCK_PROCESS_CPUTIME_ID)
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+#else
+    return 0;
+#endif
+}
 
 bool inTable(std::uint64_t n) { return std::find(kThreadCounts.begin(), kThreadCounts.end(), n) != kThreadCounts.end(); }
 
@@ -174,7 +188,11 @@ Series runSeries(CpuBenchmark& kernel, std::uint64_t hardwareThreads, const CpuE
     std::vector<std::uint64_t> counts(kThreadCounts.begin(), kThreadCounts.end());
     if (hardwareThreads <= 64 && !inTable(hardwareThreads)) counts.push_back(hardwareThreads);  // scaling figures only
     for (const std::uint64_t n : counts) {
+        const double cpu0 = processSeconds();
+        const auto wall0 = Clock::now();
         const CpuTestOutcome o = runTest(kernel, n, abortFlag, options);
+        s.cpuSeconds[n] = processSeconds() - cpu0;
+        s.cpus[n] = s.cpuSeconds[n] / seconds(Clock::now() - wall0);
         s.score[n] = o.score;
         s.windowErrorUs[n] = std::chrono::duration<double, std::micro>(o.window - options.window).count();
         if (!o.launchError.empty()) {
@@ -200,6 +218,14 @@ void printScaling(const char* name, const Series& s, std::uint64_t hw) {
         std::printf("%-15s oversubscription ratio, score(64T) / score(%lluT): %.3f\n", name,
                     static_cast<unsigned long long>(hw), atHw > 0 ? static_cast<double>(s.score.at(64)) / atHw : 0.0);
     }
+    // The same figures per processor-second used: what is left when other load is taken out.
+    const auto perCpu = [&](std::uint64_t n) { return static_cast<double>(s.score.at(n)) / s.cpuSeconds.at(n); };
+    std::printf("%-15s points per processor-second, relative to 1T:", name);
+    for (const auto& [n, score] : s.score) {
+        if (n == 1 || (n > hw && n != 64)) continue;
+        std::printf("  %lluT %.3f", static_cast<unsigned long long>(n), perCpu(n) / perCpu(1));
+    }
+    std::printf("\n");
 }
 
 struct Spread {
@@ -254,13 +280,14 @@ int main(int argc, char** argv) {
     const Series sf = runSeries(floating, hw, options);
 
     std::printf("Scores through the stage's test runner (window error = measured window - nominal):\n");
-    std::printf("  threads  integer pts  per thread  window err us  float pts  per thread  window err us\n");
+    std::printf("  threads  integer pts  per thread  cpus  window err us  float pts  per thread  cpus  window err us\n");
     std::vector<double> windowErrors;
     for (const auto& [n, score] : si.score) {
-        std::printf("  %7llu  %11llu  %10.1f  %13.1f  %9llu  %10.1f  %13.1f%s\n", static_cast<unsigned long long>(n),
-                    static_cast<unsigned long long>(score), static_cast<double>(score) / static_cast<double>(n),
-                    si.windowErrorUs.at(n), static_cast<unsigned long long>(sf.score.at(n)),
-                    static_cast<double>(sf.score.at(n)) / static_cast<double>(n), sf.windowErrorUs.at(n),
+        std::printf("  %7llu  %11llu  %10.1f  %4.2f  %13.1f  %9llu  %10.1f  %4.2f  %13.1f%s\n",
+                    static_cast<unsigned long long>(n), static_cast<unsigned long long>(score),
+                    static_cast<double>(score) / static_cast<double>(n), si.cpus.at(n), si.windowErrorUs.at(n),
+                    static_cast<unsigned long long>(sf.score.at(n)), static_cast<double>(sf.score.at(n)) / static_cast<double>(n),
+                    sf.cpus.at(n), sf.windowErrorUs.at(n),
                     inTable(n) ? "" : "  (extra test for the scaling figures)");
         if (inTable(n)) {
             windowErrors.push_back(si.windowErrorUs.at(n));
