@@ -18,7 +18,7 @@ uniform float inTime;
 out vec4 fragColor;
 
 const vec2 RESOLUTION = vec2(1280.0, 720.0);
-const int OCTAVES = 5;
+const int OCTAVES = 6;
 const int MAX_SLICES = 50;
 
 // ---------------------------------------------------------------- noise
@@ -84,8 +84,11 @@ float sliceValue(vec3 p, float time)
 {
     float r = length(p) / RADIUS;
     vec3 q = rotationY(time * 5.0) * p / RADIUS * 2.0;
-    // The field folds in on itself a little, so the filaments twist as they drift.
-    q += vec3(sin(q.y * 1.7 + time * 9.0), sin(q.z * 1.9 - time * 7.0), sin(q.x * 1.5 + time * 8.0)) * 0.35;
+    // The field folds in on itself, so the filaments twist as they drift: a slow noise
+    // drags the sample point along a swirl that changes over time.
+    float drag = valueNoise(q * 0.6 + vec3(time * 3.0, 0.0, -time * 2.0));
+    q += vec3(sin(q.y * 1.7 + time * 9.0 + drag * 4.0), sin(q.z * 1.9 - time * 7.0 + drag * 3.0),
+              sin(q.x * 1.5 + time * 8.0 - drag * 5.0)) * 0.35;
 
     float amplitude = START_AMPLITUDE;
     float frequency = START_FREQUENCY;
@@ -209,7 +212,7 @@ void main()
     // Slow orbit of the camera with a gentle dolly.
     float yaw = inTime * 0.18;
     float pitch = 0.25 * sin(inTime * 0.21);
-    float camDistance = 1.95 - 0.15 * sin(inTime * 0.3);
+    float camDistance = 1.72 - 0.12 * sin(inTime * 0.3);
     vec3 ro = vec3(sin(yaw) * cos(pitch), sin(pitch), cos(yaw) * cos(pitch)) * camDistance;
     vec3 forward = normalize(-ro);
     vec3 right = normalize(cross(vec3(0.0, 1.0, 0.0), forward));
@@ -268,9 +271,9 @@ void main()
     }
 
     // Three orbits in fixed tilted planes.
-    col += orbitGlow(ro, rd, rotationX(1.15), 0.72, 0.0, sphereNear, sphereFar, sphereDim);
-    col += orbitGlow(ro, rd, rotationX(1.15) * rotationY(2.094), 0.80, 2.0, sphereNear, sphereFar, sphereDim);
-    col += orbitGlow(ro, rd, rotationX(1.15) * rotationY(4.189), 0.76, 4.0, sphereNear, sphereFar, sphereDim);
+    col += orbitGlow(ro, rd, rotationX(1.15), 0.68, 0.0, sphereNear, sphereFar, sphereDim);
+    col += orbitGlow(ro, rd, rotationX(1.15) * rotationY(2.094), 0.75, 2.0, sphereNear, sphereFar, sphereDim);
+    col += orbitGlow(ro, rd, rotationX(1.15) * rotationY(4.189), 0.71, 4.0, sphereNear, sphereFar, sphereDim);
 
     col = 1.0 - exp(-col * 1.3);
     vec2 centred = fragCoord - 0.5;
