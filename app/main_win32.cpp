@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/DefaultStages.h"
 #include "platform/platform.h"
+#include "report/submit_results.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -12,9 +13,7 @@
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     raiseProcessPriority();
     {
-        Application app(makeDefaultStages, [](const StageResults&) {
-            fatalError("Submitting results is not available in this build.");
-        });
+        Application app(makeDefaultStages, submitResults);
         app.mainLoop();
     }
     return 0;
