@@ -72,33 +72,32 @@ target_include_directories(tallyforge_imgui SYSTEM PUBLIC "${_imgui_src}" "${_im
 target_link_libraries(tallyforge_imgui PUBLIC tallyforge_glfw)
 
 # --- GoogleTest from Debian's googletest source package ---------------------------------
-if(TALLYFORGE_BUILD_TESTS)
-  set(TALLYFORGE_GOOGLETEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH
-      "GoogleTest sources (Debian package googletest)")
-  if(NOT EXISTS "${TALLYFORGE_GOOGLETEST_SOURCE_DIR}/CMakeLists.txt")
-    message(FATAL_ERROR "GoogleTest sources not found in ${TALLYFORGE_GOOGLETEST_SOURCE_DIR}: "
-                        "run scripts/setup (package googletest)")
-  endif()
-  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
-  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
-  add_subdirectory("${TALLYFORGE_GOOGLETEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/windows-deps/googletest"
-                   EXCLUDE_FROM_ALL SYSTEM)
-  foreach(_t gtest gtest_main gmock gmock_main)
-    if(NOT TARGET GTest::${_t})
-      add_library(GTest::${_t} ALIAS ${_t})
-    endif()
-  endforeach()
-  # tests/ asks for find_package(GTest): answer it with the targets just built.
-  set(_gtest_cfg "${CMAKE_BINARY_DIR}/windows-deps/gtest-config")
-  file(WRITE "${_gtest_cfg}/GTestConfig.cmake"
-       "# GoogleTest is built in this project from Debian's sources.\nset(GTest_FOUND TRUE)\n")
-  file(WRITE "${_gtest_cfg}/GTestConfigVersion.cmake"
-       "set(PACKAGE_VERSION 1.12.1)\nset(PACKAGE_VERSION_COMPATIBLE TRUE)\n")
-  set(GTest_DIR "${_gtest_cfg}" CACHE PATH "GoogleTest package configuration" FORCE)
-
-  # Test programs run under Wine in the build's own prefix; discovery waits for ctest
-  # so that building needs no Wine.
-  set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/tests/windows/wine-run")
-  set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+# Always configured (tests/ asks for it), built only for the targets that link it.
+set(TALLYFORGE_GOOGLETEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH
+    "GoogleTest sources (Debian package googletest)")
+if(NOT EXISTS "${TALLYFORGE_GOOGLETEST_SOURCE_DIR}/CMakeLists.txt")
+  message(FATAL_ERROR "GoogleTest sources not found in ${TALLYFORGE_GOOGLETEST_SOURCE_DIR}: "
+                      "run scripts/setup (package googletest)")
 endif()
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+add_subdirectory("${TALLYFORGE_GOOGLETEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/windows-deps/googletest"
+                 EXCLUDE_FROM_ALL SYSTEM)
+foreach(_t gtest gtest_main gmock gmock_main)
+  if(NOT TARGET GTest::${_t})
+    add_library(GTest::${_t} ALIAS ${_t})
+  endif()
+endforeach()
+# tests/ asks for find_package(GTest): answer it with the targets just built.
+set(_gtest_cfg "${CMAKE_BINARY_DIR}/windows-deps/gtest-config")
+file(WRITE "${_gtest_cfg}/GTestConfig.cmake"
+     "# GoogleTest is built in this project from Debian's sources.\nset(GTest_FOUND TRUE)\n")
+file(WRITE "${_gtest_cfg}/GTestConfigVersion.cmake"
+     "set(PACKAGE_VERSION 1.12.1)\nset(PACKAGE_VERSION_COMPATIBLE TRUE)\n")
+set(GTest_DIR "${_gtest_cfg}" CACHE PATH "GoogleTest package configuration" FORCE)
+
+# Test programs run under Wine in the build's own prefix; discovery waits for ctest
+# so that building needs no Wine.
+set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_SOURCE_DIR}/tests/windows/wine-run")
+set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
