@@ -1,13 +1,3 @@
-#include "app/Application.h"
-#include "app/DefaultStages.h"
-#include "platform/platform.h"
-#include "report/submit_results.h"
+#include "app/Program.h"
 
-int main() {
-    raiseProcessPriority();
-    {
-        Application app(makeDefaultStages, submitResults);
-        app.mainLoop();
-    }
-    return 0;
-}
+int main() { return runProgram(); }

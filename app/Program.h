@@ -1,0 +1,4 @@
+#pragma once
+
+// The whole program, the same on every platform: priority, window, stages, submission.
+int runProgram();
