@@ -1,0 +1,284 @@
+#include "server/service.h"
+
+#include <httplib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+#include <nlohmann/json.hpp>
+
+#include "core/document.h"
+#include "server/identifier.h"
+#include "server/pages.h"
+#include "server/submission.h"
+
+namespace {
+
+// Connections are served one thread each for as long as they are kept alive.
+constexpr std::size_t kWorkerThreads = 64;
+constexpr int kRecentCount = 50;
+
+constexpr const char* kTextType = "text/plain; charset=utf-8";
+constexpr const char* kHtmlType = "text/html; charset=utf-8";
+constexpr const char* kJsonType = "application/json; charset=utf-8";
+constexpr const char* kUnknownResult = "No benchmark result has this identifier.";
+
+thread_local std::chrono::steady_clock::time_point requestStart{};
+thread_local std::string refusalDetail;
+
+std::int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string timestamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char buffer[32];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return buffer;
+}
+
+// Paths and details are echoed into the log; keep them on one line.
+std::string oneLine(const std::string& text, std::size_t limit = 200) {
+    std::string out;
+    for (unsigned char c : text.substr(0, limit)) out += (c < 0x20 || c == 0x7F) ? '?' : char(c);
+    if (text.size() > limit) out += "...";
+    return out;
+}
+
+void logLine(const std::string& line) {
+    const std::string text = line + "\n";
+    std::fwrite(text.data(), 1, text.size(), stderr);  // one write: lines never interleave
+}
+
+void sendText(httplib::Response& res, int status, const std::string& text) {
+    res.status = status;
+    res.set_content(text, kTextType);
+}
+
+void sendPage(httplib::Response& res, int status, const std::string& html) {
+    res.status = status;
+    res.set_header("Content-Security-Policy", pageContentSecurityPolicy());
+    res.set_content(html, kHtmlType);
+}
+
+bool isApiPath(const std::string& path) { return path.rfind("/api/", 0) == 0; }
+
+}  // namespace
+
+std::string redactedUrl(const std::string& url) {
+    const auto scheme = url.find("://");
+    if (scheme == std::string::npos) return url;
+    const auto at = url.find('@', scheme + 3);
+    const auto slash = url.find('/', scheme + 3);
+    if (at == std::string::npos || (slash != std::string::npos && slash < at)) return url;
+    const auto colon = url.find(':', scheme + 3);
+    if (colon == std::string::npos || colon > at) return url;
+    return url.substr(0, colon + 1) + "***" + url.substr(at);
+}
+
+ResultService::ResultService(const ServiceOptions& options, ResultStore& store)
+    : options_(options), store_(store), writer_(store), limiter_(options.rateLimit) {}
+
+ResultService::~ResultService() = default;
+
+std::string ResultService::baseUrl() const {
+    const bool v6 = options_.host.find(':') != std::string::npos;
+    return std::string(options_.plainHttp ? "http://" : "https://") + (v6 ? "[" : "") +
+           options_.host + (v6 ? "]" : "") + ":" + std::to_string(port_);
+}
+
+int ResultService::bind(std::string* whyNot) {
+    if (options_.plainHttp) {
+        server_ = std::make_unique<httplib::Server>();
+    } else {
+        auto tls = std::make_unique<httplib::SSLServer>(options_.tlsCertFile.c_str(),
+                                                        options_.tlsKeyFile.c_str());
+        if (!tls->is_valid()) {
+            *whyNot = "cannot use the TLS certificate " + options_.tlsCertFile + " with the key " +
+                      options_.tlsKeyFile + " (not PEM, or they do not match)";
+            return 2;
+        }
+        server_ = std::move(tls);
+    }
+    server_->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+    server_->set_payload_max_length(kMaxBodyBytes);
+    server_->set_keep_alive_max_count(100000);
+    server_->set_keep_alive_timeout(5);
+    server_->set_read_timeout(10);
+    server_->set_write_timeout(10);
+    // Replies are small and answer a waiting client: send them at once.
+    server_->set_tcp_nodelay(true);
+    // The library's default also sets SO_REUSEPORT, which lets a second service bind the
+    // same port and silently take half the connections; a taken port must be an error.
+    server_->set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    server_->set_default_headers({{"X-Content-Type-Options", "nosniff"},
+                                  {"Referrer-Policy", "no-referrer"}});
+    installRoutes();
+
+    if (options_.port == 0) {
+        port_ = server_->bind_to_any_port(options_.host);
+        if (port_ <= 0) {
+            *whyNot = "cannot listen on " + options_.host + " (any port)";
+            return 1;
+        }
+    } else {
+        if (!server_->bind_to_port(options_.host, options_.port)) {
+            *whyNot = "cannot listen on " + options_.host + ":" + std::to_string(options_.port) +
+                      " (address in use, or not an address of this machine)";
+            return 1;
+        }
+        port_ = options_.port;
+    }
+    return 0;
+}
+
+bool ResultService::run() { return server_->listen_after_bind(); }
+
+void ResultService::stop() {
+    if (server_) server_->stop();
+}
+
+void ResultService::installRoutes() {
+    httplib::Server& s = *server_;
+
+    s.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+        requestStart = std::chrono::steady_clock::now();
+        refusalDetail.clear();
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+
+    s.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+        std::string duration = "-";
+        if (requestStart != std::chrono::steady_clock::time_point{}) {
+            const double ms =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - requestStart)
+                    .count();
+            char buffer[32];
+            std::snprintf(buffer, sizeof buffer, "%.2fms", ms);
+            duration = buffer;
+        }
+        std::string line = timestamp() + " " + oneLine(req.method, 16) + " " + oneLine(req.path) + " " +
+                           std::to_string(res.status) + " " + duration + " " + req.remote_addr;
+        if (!refusalDetail.empty()) line += " (" + oneLine(refusalDetail) + ")";
+        logLine(line);
+        requestStart = {};
+        refusalDetail.clear();
+    });
+
+    // Fills in a body for refusals that the HTTP layer produced itself (oversized body,
+    // unknown path, malformed request), in the form the caller expects.
+    s.set_error_handler(httplib::Server::HandlerWithResponse(
+        [](const httplib::Request& req, httplib::Response& res) {
+        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+        if (res.status == 413) {
+            refusalDetail = "body over the size limit";
+            sendText(res, 413, refusal::kTooLarge);
+        } else if (res.status == 404) {
+            if (isApiPath(req.path)) {
+                sendText(res, 404, kUnknownResult);
+            } else {
+                sendPage(res, 404, renderNotFoundPage());
+            }
+        } else if (res.status >= 500) {
+            sendText(res, res.status, "Something went wrong on our side, please try again later.");
+        } else {
+            sendText(res, res.status, "This request could not be understood.");
+        }
+        return httplib::Server::HandlerResponse::Handled;
+    }));
+
+    s.set_exception_handler([](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
+        try {
+            if (ep) std::rethrow_exception(ep);
+        } catch (const std::exception& e) {
+            refusalDetail = e.what();
+        } catch (...) {
+            refusalDetail = "unknown exception";
+        }
+        if (isApiPath(req.path)) {
+            sendText(res, 500, "Something went wrong on our side, please try again later.");
+        } else {
+            sendPage(res, 500, renderErrorPage());
+        }
+    });
+
+    s.Post("/api/benchmarks", [this](const httplib::Request& req, httplib::Response& res) {
+        const std::size_t forwarded = req.get_header_value_count("X-Forwarded-For");
+        const std::string address = clientAddress(
+            req.remote_addr,
+            forwarded ? req.get_header_value("X-Forwarded-For", forwarded - 1) : std::string(),
+            options_.plainHttp);
+        if (!limiter_.allow(address)) {
+            refusalDetail = "rate limit for " + address;
+            res.set_header("Retry-After", "60");
+            return sendText(res, 429, refusal::kRateLimited);
+        }
+        SubmissionCheck check = checkSubmission(req.get_header_value("Content-Type"), req.body, options_.salt);
+        if (check.status != 0) {
+            refusalDetail = check.detail;
+            return sendText(res, check.status, check.sentence);
+        }
+        std::future<std::string> stored =
+            writer_.submit(NewResult{check.digest, req.body, nowMs(), check.figures});
+        std::string id;
+        try {
+            id = stored.get();
+        } catch (const std::exception& e) {
+            refusalDetail = std::string("store failed: ") + e.what();
+            return sendText(res, 503, refusal::kNotStored);
+        }
+        // The body is the bare identifier: the client appends it to the page address as is.
+        res.status = 201;
+        res.set_header("Location", "/benchmarks/" + id);
+        res.set_content(id, kTextType);
+    });
+
+    s.Get("/api/benchmarks/([0-9A-Za-z]{12})", [this](const httplib::Request& req, httplib::Response& res) {
+        const auto found = store_.find(req.matches[1]);
+        if (!found) return sendText(res, 404, kUnknownResult);
+        res.set_header("Content-Security-Policy", "default-src 'none'; frame-ancestors 'none'");
+        res.set_header("Cache-Control", "public, max-age=86400, immutable");
+        res.set_content(found->document, kJsonType);
+    });
+
+    s.Get("/benchmarks/([0-9A-Za-z]{12})", [this](const httplib::Request& req, httplib::Response& res) {
+        const auto found = store_.find(req.matches[1]);
+        if (!found) return sendPage(res, 404, renderNotFoundPage());
+        std::string whyNot;
+        const auto document = nlohmann::json::parse(found->document, nullptr, false);
+        auto parsed = document.is_discarded() ? std::nullopt : parseResultDocument(document, &whyNot);
+        if (!parsed) throw std::runtime_error("stored document " + found->id + " does not parse: " + whyNot);
+        ResultView view;
+        view.id = found->id;
+        view.receivedAtMs = found->receivedAtMs;
+        view.figures = rankFiguresOf(parsed->inventory.score);
+        view.standing = store_.standing(view.figures);
+        view.inventory = std::move(parsed->inventory);
+        res.set_header("Cache-Control", "public, max-age=60");
+        sendPage(res, 200, renderResultPage(view));
+    });
+
+    s.Get("/benchmarks", [this](const httplib::Request&, httplib::Response& res) {
+        std::vector<RecentView> rows;
+        for (StoredResult& stored : store_.recent(kRecentCount)) {
+            const auto document = nlohmann::json::parse(stored.document, nullptr, false);
+            auto parsed = document.is_discarded() ? std::nullopt : parseResultDocument(document);
+            if (!parsed) continue;
+            rows.push_back({stored.id, stored.receivedAtMs, std::move(parsed->inventory)});
+        }
+        res.set_header("Cache-Control", "no-cache");
+        sendPage(res, 200, renderRecentPage(rows, store_.count()));
+    });
+
+    s.Get("/healthz", [](const httplib::Request&, httplib::Response& res) { sendText(res, 200, "ok"); });
+
+    s.Get("/", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/benchmarks"); });
+}

@@ -1,0 +1,47 @@
+#pragma once
+// The HTTP(S) side of tallyforge-results: routes, refusals, logging, shutdown.
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "server/group_commit.h"
+#include "server/options.h"
+#include "server/rate_limiter.h"
+#include "server/store.h"
+
+namespace httplib {
+class Server;
+}
+
+class ResultService {
+public:
+    ResultService(const ServiceOptions& options, ResultStore& store);
+    ~ResultService();
+    ResultService(const ResultService&) = delete;
+    ResultService& operator=(const ResultService&) = delete;
+
+    // Loads the TLS files and binds the address. Returns 0, or with a reason 2 when the
+    // certificate or key cannot be used and 1 when the address cannot be bound.
+    int bind(std::string* whyNot);
+    int port() const { return port_; }
+    std::string baseUrl() const;
+
+    // Serves until stop(); requests in flight are finished before it returns.
+    bool run();
+    // Safe to call from another thread.
+    void stop();
+
+private:
+    void installRoutes();
+
+    ServiceOptions options_;
+    ResultStore& store_;
+    GroupCommitWriter writer_;
+    RateLimiter limiter_;
+    std::unique_ptr<httplib::Server> server_;
+    int port_ = 0;
+};
+
+// The URL with any password replaced, for messages and logs.
+std::string redactedUrl(const std::string& url);

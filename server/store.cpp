@@ -1,0 +1,32 @@
+#include "server/store.h"
+
+const std::vector<std::vector<std::string>>& schemaSteps() {
+    static const std::vector<std::vector<std::string>> steps = [] {
+        std::vector<std::string> first = {
+            "CREATE TABLE results ("
+            " id TEXT PRIMARY KEY,"
+            " digest TEXT NOT NULL UNIQUE,"
+            " document TEXT NOT NULL,"
+            " received_at BIGINT NOT NULL,"
+            " cpu_integer_single BIGINT, cpu_integer_best BIGINT,"
+            " cpu_float_single BIGINT, cpu_float_best BIGINT,"
+            " scene1_average BIGINT, scene2_average BIGINT,"
+            " scene3_average BIGINT, scene4_average BIGINT)",
+            "CREATE INDEX results_received_at ON results (received_at)"};
+        for (const char* column : kFigureColumns) {
+            first.push_back(std::string("CREATE INDEX results_") + column + " ON results (" +
+                            column + ")");
+        }
+        return std::vector<std::vector<std::string>>{first};
+    }();
+    return steps;
+}
+
+std::unique_ptr<ResultStore> openResultStore(const std::string& url, std::string* whyNot) {
+    if (url.rfind("sqlite:", 0) == 0) return openSqliteStore(url.substr(7), whyNot);
+    if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0) {
+        return openPostgresStore(url, whyNot);
+    }
+    if (whyNot) *whyNot = "unknown database URL '" + url + "'";
+    return nullptr;
+}

@@ -1,0 +1,65 @@
+#pragma once
+// Where results live. SQLite and PostgreSQL sit behind this one interface and share one
+// schema: the document as sent, its digest (unique), the time received and the figures
+// the pages rank by, each indexed.
+//
+// Methods may be called from many threads at once; each implementation keeps a pool of
+// connections. Failures of the database are thrown as std::exception.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/submission.h"
+
+struct NewResult {
+    std::string digest;
+    std::string document;  // exactly as sent
+    std::int64_t receivedAtMs = 0;
+    RankFigures figures;
+};
+
+struct StoredResult {
+    std::string id;
+    std::string document;
+    std::int64_t receivedAtMs = 0;
+};
+
+// For each rank figure: how many stored results have it, and how many of them are below
+// the given value.
+struct Standing {
+    std::array<std::int64_t, RankFigures::kCount> below{};
+    std::array<std::int64_t, RankFigures::kCount> total{};
+};
+
+class ResultStore {
+public:
+    virtual ~ResultStore() = default;
+
+    // Stores the results in one transaction and returns, in the same order, each one's
+    // identifier: a new one, or the one already stored under the same digest (also when
+    // the earlier copy is in this same batch). Nothing is stored if it throws.
+    virtual std::vector<std::string> insertBatch(const std::vector<NewResult>& results) = 0;
+
+    virtual std::optional<StoredResult> find(const std::string& id) = 0;
+    virtual std::vector<StoredResult> recent(int limit) = 0;
+    virtual Standing standing(const RankFigures& figures) = 0;
+    virtual std::int64_t count() = 0;
+
+    // "ok", or what the database's own consistency check found.
+    virtual std::string checkIntegrity() = 0;
+};
+
+// Opens sqlite:PATH or postgresql://... and creates or upgrades the schema. On failure
+// returns null and says why.
+std::unique_ptr<ResultStore> openResultStore(const std::string& url, std::string* whyNot);
+
+std::unique_ptr<ResultStore> openSqliteStore(const std::string& path, std::string* whyNot);
+std::unique_ptr<ResultStore> openPostgresStore(const std::string& url, std::string* whyNot);
+
+// The schema, as steps from an empty database; a database at version N gets the steps
+// after N. The statements are valid in both SQLite and PostgreSQL.
+const std::vector<std::vector<std::string>>& schemaSteps();

@@ -1,0 +1,220 @@
+// PostgreSQL through libpqxx, for deployments that outgrow one machine. Several service
+// instances may share one database: inserts rely on the unique digest, and schema
+// upgrades take an advisory lock.
+
+#include <pqxx/pqxx>
+
+#include <mutex>
+#include <stdexcept>
+
+#include "server/connection_pool.h"
+#include "server/identifier.h"
+#include "server/store.h"
+
+namespace {
+
+constexpr long long kSchemaLockKey = 0x74616c6c79;  // any fixed number shared by instances
+
+std::string standingSql() {
+    std::string sql = "SELECT ";
+    for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
+        const std::string c = kFigureColumns[i];
+        if (i) sql += ", ";
+        sql += "(SELECT count(*) FROM results WHERE " + c + " < $" + std::to_string(i + 1) +
+               "::bigint), (SELECT count(" + c + ") FROM results)";
+    }
+    return sql;
+}
+
+std::string insertSql() {
+    std::string sql = "INSERT INTO results (id, digest, document, received_at";
+    for (const char* c : kFigureColumns) sql += std::string(", ") + c;
+    sql += ") VALUES ($1, $2, $3, $4";
+    for (std::size_t i = 0; i < RankFigures::kCount; ++i) sql += ", $" + std::to_string(i + 5);
+    return sql + ") ON CONFLICT DO NOTHING RETURNING id";
+}
+
+std::unique_ptr<pqxx::connection> connect(const std::string& url) {
+    auto c = std::make_unique<pqxx::connection>(url);
+    c->prepare("find", "SELECT id, document, received_at FROM results WHERE id = $1");
+    c->prepare("recent",
+               "SELECT id, document, received_at FROM results ORDER BY received_at DESC, id LIMIT $1");
+    c->prepare("standing", standingSql());
+    c->prepare("count", "SELECT count(*) FROM results");
+    c->prepare("insert", insertSql());
+    c->prepare("by_digest", "SELECT id FROM results WHERE digest = $1");
+    return c;
+}
+
+// Null stands for a missing figure.
+std::vector<const char*> pointers(const std::vector<std::optional<std::string>>& values) {
+    std::vector<const char*> out;
+    for (const auto& v : values) out.push_back(v ? v->c_str() : nullptr);
+    return out;
+}
+
+class PostgresStore final : public ResultStore {
+public:
+    explicit PostgresStore(const std::string& url)
+        : url_(url), connections_([url] { return connect(url); }) {
+        migrate();
+    }
+
+    std::vector<std::string> insertBatch(const std::vector<NewResult>& results) override {
+        return withConnection([&](pqxx::connection& c) {
+            std::vector<std::string> ids;
+            pqxx::work txn(c);
+            for (const NewResult& r : results) ids.push_back(insertOne(txn, r));
+            txn.commit();
+            return ids;
+        });
+    }
+
+    std::optional<StoredResult> find(const std::string& id) override {
+        return withConnection([&](pqxx::connection& c) -> std::optional<StoredResult> {
+            pqxx::read_transaction txn(c);
+            const pqxx::result rows = txn.exec_prepared("find", id);
+            if (rows.empty()) return std::nullopt;
+            return StoredResult{rows[0][0].as<std::string>(), rows[0][1].as<std::string>(),
+                                rows[0][2].as<std::int64_t>()};
+        });
+    }
+
+    std::vector<StoredResult> recent(int limit) override {
+        return withConnection([&](pqxx::connection& c) {
+            pqxx::read_transaction txn(c);
+            std::vector<StoredResult> out;
+            for (const auto& row : txn.exec_prepared("recent", limit)) {
+                out.push_back({row[0].as<std::string>(), row[1].as<std::string>(),
+                               row[2].as<std::int64_t>()});
+            }
+            return out;
+        });
+    }
+
+    Standing standing(const RankFigures& figures) override {
+        std::vector<std::optional<std::string>> values;
+        for (const auto& v : figures.values) {
+            values.push_back(v ? std::optional<std::string>(std::to_string(*v)) : std::nullopt);
+        }
+        return withConnection([&](pqxx::connection& c) {
+            pqxx::read_transaction txn(c);
+            const auto params = pointers(values);
+            const pqxx::result rows =
+                txn.exec_prepared("standing", pqxx::prepare::make_dynamic_params(params));
+            Standing s;
+            for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
+                s.below[i] = figures.values[i] ? rows[0][int(2 * i)].as<std::int64_t>() : 0;
+                s.total[i] = rows[0][int(2 * i + 1)].as<std::int64_t>();
+            }
+            return s;
+        });
+    }
+
+    std::int64_t count() override {
+        return withConnection([&](pqxx::connection& c) {
+            pqxx::read_transaction txn(c);
+            return txn.exec_prepared("count")[0][0].as<std::int64_t>();
+        });
+    }
+
+    // The server checks its own pages and WAL; what can go wrong at this level is a
+    // unique index that no longer matches the table, so compare the two.
+    std::string checkIntegrity() override {
+        return withConnection([&](pqxx::connection& c) -> std::string {
+            pqxx::read_transaction txn(c);
+            const auto row = txn.exec1(
+                "SELECT count(*), count(DISTINCT id), count(DISTINCT digest) FROM results");
+            const auto rows = row[0].as<std::int64_t>();
+            if (row[1].as<std::int64_t>() != rows || row[2].as<std::int64_t>() != rows) {
+                return "duplicate identifiers or digests in the results table";
+            }
+            return "ok";
+        });
+    }
+
+private:
+    std::string insertOne(pqxx::work& txn, const NewResult& r) {
+        std::vector<std::optional<std::string>> values(4 + RankFigures::kCount);
+        values[1] = r.digest;
+        values[2] = r.document;
+        values[3] = std::to_string(r.receivedAtMs);
+        for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
+            if (r.figures.values[i]) values[4 + i] = std::to_string(*r.figures.values[i]);
+        }
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            values[0] = newResultIdentifier();
+            const auto params = pointers(values);
+            const pqxx::result inserted =
+                txn.exec_prepared("insert", pqxx::prepare::make_dynamic_params(params));
+            if (!inserted.empty()) return inserted[0][0].as<std::string>();
+            // Skipped: the digest is stored already (perhaps by another instance, whose
+            // commit this statement waited for), or, very rarely, the identifier is taken.
+            const pqxx::result existing = txn.exec_prepared("by_digest", r.digest);
+            if (!existing.empty()) return existing[0][0].as<std::string>();
+        }
+        throw std::runtime_error("no free identifier found");
+    }
+
+    // Runs work on a pooled connection; one that broke is dropped, and the work is tried
+    // once more on a fresh connection if it never reached the server.
+    template <typename Work>
+    auto withConnection(Work&& work) -> decltype(work(std::declval<pqxx::connection&>())) {
+        for (int attempt = 0;; ++attempt) {
+            auto lease = connections_.acquire();
+            try {
+                return work(*lease);
+            } catch (const pqxx::broken_connection&) {
+                lease.discard();
+                if (attempt > 0) throw;
+            } catch (const pqxx::in_doubt_error&) {
+                lease.discard();
+                throw;
+            }
+        }
+    }
+
+    void migrate() {
+        auto c = connect(url_);
+        pqxx::work txn(*c);
+        txn.exec_params("SELECT pg_advisory_xact_lock($1)", kSchemaLockKey);
+        txn.exec("CREATE TABLE IF NOT EXISTS schema_version (version BIGINT NOT NULL)");
+        const pqxx::result row = txn.exec("SELECT version FROM schema_version");
+        std::size_t version = 0;
+        if (row.empty()) {
+            txn.exec("INSERT INTO schema_version (version) VALUES (0)");
+        } else {
+            version = row[0][0].as<std::size_t>();
+        }
+        const auto& steps = schemaSteps();
+        if (version > steps.size()) {
+            throw std::runtime_error("the database schema is version " + std::to_string(version) +
+                                     ", newer than this service knows (" +
+                                     std::to_string(steps.size()) + ")");
+        }
+        for (std::size_t v = version; v < steps.size(); ++v) {
+            for (const std::string& sql : steps[v]) txn.exec(sql);
+        }
+        txn.exec("UPDATE schema_version SET version = " + std::to_string(steps.size()));
+        txn.commit();
+    }
+
+    std::string url_;
+    ConnectionPool<pqxx::connection> connections_;
+};
+
+}  // namespace
+
+std::unique_ptr<ResultStore> openPostgresStore(const std::string& url, std::string* whyNot) {
+    try {
+        return std::make_unique<PostgresStore>(url);
+    } catch (const std::exception& e) {
+        if (whyNot) {
+            *whyNot = e.what();
+            while (!whyNot->empty() && (whyNot->back() == '\n' || whyNot->back() == ' ')) {
+                whyNot->pop_back();
+            }
+        }
+        return nullptr;
+    }
+}

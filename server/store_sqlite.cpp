@@ -1,0 +1,295 @@
+// SQLite: one file in WAL mode with synchronous=FULL, so a committed transaction survives
+// a crash or power loss. One writing connection (the group-commit thread) and a pool of
+// reading connections, which WAL lets run alongside the writer.
+
+#include <sqlite3.h>
+
+#include <mutex>
+#include <stdexcept>
+
+#include "server/connection_pool.h"
+#include "server/identifier.h"
+#include "server/store.h"
+
+namespace {
+
+class SqliteError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class Database {
+public:
+    Database(const std::string& path, bool writer) {
+        const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+        if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+            const std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
+            sqlite3_close(db_);
+            db_ = nullptr;
+            throw SqliteError("cannot open " + path + ": " + why);
+        }
+        sqlite3_busy_timeout(db_, 10000);
+        if (writer) {
+            const std::string mode = text("PRAGMA journal_mode=WAL");
+            if (mode != "wal") throw SqliteError("cannot switch " + path + " to WAL mode");
+            exec("PRAGMA synchronous=FULL");
+        } else {
+            exec("PRAGMA query_only=1");
+        }
+    }
+    ~Database() { sqlite3_close_v2(db_); }
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    void exec(const std::string& sql) {
+        char* error = nullptr;
+        if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+            const std::string why = error ? error : sqlite3_errmsg(db_);
+            sqlite3_free(error);
+            throw SqliteError(why);
+        }
+    }
+
+    std::string text(const std::string& sql);
+
+    sqlite3* handle() { return db_; }
+
+    [[noreturn]] void fail() { throw SqliteError(sqlite3_errmsg(db_)); }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+// A prepared statement, reset for reuse on every bind.
+class Statement {
+public:
+    Statement(Database& db, const std::string& sql) : db_(db) {
+        if (sqlite3_prepare_v3(db.handle(), sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &stmt_,
+                               nullptr) != SQLITE_OK) {
+            db.fail();
+        }
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& reset() {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+        next_ = 1;
+        return *this;
+    }
+    Statement& bind(const std::string& value) {
+        check(sqlite3_bind_text(stmt_, next_++, value.data(), int(value.size()), SQLITE_TRANSIENT));
+        return *this;
+    }
+    Statement& bind(std::int64_t value) {
+        check(sqlite3_bind_int64(stmt_, next_++, value));
+        return *this;
+    }
+    Statement& bind(const std::optional<std::int64_t>& value) {
+        if (value) return bind(*value);
+        check(sqlite3_bind_null(stmt_, next_++));
+        return *this;
+    }
+    // True while rows come; false when done.
+    bool step() {
+        const int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_ROW) return true;
+        if (rc == SQLITE_DONE) return false;
+        db_.fail();
+    }
+    std::string columnText(int i) {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
+        return p ? std::string(p, std::size_t(sqlite3_column_bytes(stmt_, i))) : std::string();
+    }
+    std::int64_t columnInt(int i) { return sqlite3_column_int64(stmt_, i); }
+
+private:
+    void check(int rc) {
+        if (rc != SQLITE_OK) db_.fail();
+    }
+    Database& db_;
+    sqlite3_stmt* stmt_ = nullptr;
+    int next_ = 1;
+};
+
+std::string Database::text(const std::string& sql) {
+    Statement s(*this, sql);
+    return s.step() ? s.columnText(0) : std::string();
+}
+
+std::string standingSql() {
+    std::string sql = "SELECT ";
+    for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
+        const std::string c = kFigureColumns[i];
+        if (i) sql += ", ";
+        sql += "(SELECT count(*) FROM results WHERE " + c + " < ?" + std::to_string(i + 1) +
+               "), (SELECT count(" + c + ") FROM results)";
+    }
+    return sql;
+}
+
+std::string insertSql() {
+    std::string sql = "INSERT INTO results (id, digest, document, received_at";
+    for (const char* c : kFigureColumns) sql += std::string(", ") + c;
+    sql += ") VALUES (?, ?, ?, ?";
+    for (std::size_t i = 0; i < RankFigures::kCount; ++i) sql += ", ?";
+    return sql + ") ON CONFLICT DO NOTHING";
+}
+
+// Reading connection with its statements prepared once.
+struct Reader {
+    explicit Reader(const std::string& path)
+        : db(path, false),
+          find(db, "SELECT id, document, received_at FROM results WHERE id = ?"),
+          recent(db, "SELECT id, document, received_at FROM results "
+                     "ORDER BY received_at DESC, id LIMIT ?"),
+          standing(db, standingSql()),
+          count(db, "SELECT count(*) FROM results") {}
+    Database db;
+    Statement find, recent, standing, count;
+};
+
+class SqliteStore final : public ResultStore {
+public:
+    explicit SqliteStore(const std::string& path)
+        : path_(path),
+          writer_(path, true),
+          readers_([path] { return std::make_unique<Reader>(path); }) {
+        migrate();
+        insert_.emplace(writer_, insertSql());
+        byDigest_.emplace(writer_, "SELECT id FROM results WHERE digest = ?");
+    }
+
+    std::vector<std::string> insertBatch(const std::vector<NewResult>& results) override {
+        std::lock_guard lock(writeMutex_);
+        std::vector<std::string> ids;
+        ids.reserve(results.size());
+        writer_.exec("BEGIN IMMEDIATE");
+        try {
+            for (const NewResult& r : results) ids.push_back(insertOne(r));
+            writer_.exec("COMMIT");
+        } catch (...) {
+            sqlite3_exec(writer_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+        return ids;
+    }
+
+    std::optional<StoredResult> find(const std::string& id) override {
+        auto reader = readers_.acquire();
+        Statement& s = reader->find.reset().bind(id);
+        std::optional<StoredResult> found;
+        if (s.step()) found = StoredResult{s.columnText(0), s.columnText(1), s.columnInt(2)};
+        s.reset();  // ends the read transaction so the WAL can be checkpointed
+        return found;
+    }
+
+    std::vector<StoredResult> recent(int limit) override {
+        auto reader = readers_.acquire();
+        Statement& s = reader->recent.reset().bind(std::int64_t(limit));
+        std::vector<StoredResult> rows;
+        while (s.step()) rows.push_back({s.columnText(0), s.columnText(1), s.columnInt(2)});
+        s.reset();
+        return rows;
+    }
+
+    Standing standing(const RankFigures& figures) override {
+        auto reader = readers_.acquire();
+        Statement& s = reader->standing.reset();
+        for (const auto& v : figures.values) s.bind(v);
+        Standing result;
+        if (s.step()) {
+            for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
+                result.below[i] = figures.values[i] ? s.columnInt(int(2 * i)) : 0;
+                result.total[i] = s.columnInt(int(2 * i + 1));
+            }
+        }
+        s.reset();
+        return result;
+    }
+
+    std::int64_t count() override {
+        auto reader = readers_.acquire();
+        Statement& s = reader->count.reset();
+        const std::int64_t n = s.step() ? s.columnInt(0) : 0;
+        s.reset();
+        return n;
+    }
+
+    std::string checkIntegrity() override {
+        std::lock_guard lock(writeMutex_);
+        Statement s(writer_, "PRAGMA integrity_check");
+        std::string report;
+        while (s.step()) report += (report.empty() ? "" : "\n") + s.columnText(0);
+        return report;
+    }
+
+private:
+    std::string insertOne(const NewResult& r) {
+        // A new identifier could, with odds of about one in 10^21, meet an existing one;
+        // then the insert is skipped without a digest match and gets another try.
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            const std::string id = newResultIdentifier();
+            insert_->reset().bind(id).bind(r.digest).bind(r.document).bind(r.receivedAtMs);
+            for (const auto& v : r.figures.values) insert_->bind(v);
+            insert_->step();
+            const bool inserted = sqlite3_changes(writer_.handle()) > 0;
+            insert_->reset();
+            if (inserted) return id;
+            Statement& s = byDigest_->reset().bind(r.digest);
+            std::optional<std::string> existing;
+            if (s.step()) existing = s.columnText(0);
+            s.reset();
+            if (existing) return *existing;
+        }
+        throw SqliteError("no free identifier found");
+    }
+
+    void migrate() {
+        std::lock_guard lock(writeMutex_);
+        writer_.exec("BEGIN IMMEDIATE");
+        try {
+            writer_.exec("CREATE TABLE IF NOT EXISTS schema_version (version BIGINT NOT NULL)");
+            std::string current = writer_.text("SELECT version FROM schema_version");
+            if (current.empty()) {
+                writer_.exec("INSERT INTO schema_version (version) VALUES (0)");
+                current = "0";
+            }
+            const auto& steps = schemaSteps();
+            const std::size_t version = std::stoul(current);
+            if (version > steps.size()) {
+                throw SqliteError("the database schema is version " + current +
+                                  ", newer than this service knows (" +
+                                  std::to_string(steps.size()) + ")");
+            }
+            for (std::size_t v = version; v < steps.size(); ++v) {
+                for (const std::string& sql : steps[v]) writer_.exec(sql);
+            }
+            writer_.exec("UPDATE schema_version SET version = " + std::to_string(steps.size()));
+            writer_.exec("COMMIT");
+        } catch (...) {
+            sqlite3_exec(writer_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+
+    std::string path_;
+    std::mutex writeMutex_;
+    Database writer_;
+    std::optional<Statement> insert_;
+    std::optional<Statement> byDigest_;
+    ConnectionPool<Reader> readers_;
+};
+
+}  // namespace
+
+std::unique_ptr<ResultStore> openSqliteStore(const std::string& path, std::string* whyNot) {
+    try {
+        return std::make_unique<SqliteStore>(path);
+    } catch (const std::exception& e) {
+        if (whyNot) *whyNot = e.what();
+        return nullptr;
+    }
+}

@@ -1,0 +1,120 @@
+#pragma once
+// Helpers for driving the real tallyforge-results executable on loopback: a temporary
+// directory, a self-signed certificate, a PostgreSQL cluster of its own, sample results
+// signed with the real salt. Shared by the tests and bench/service_load.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <httplib.h>
+
+#include "core/records.h"
+
+namespace testkit {
+
+// Paths fixed at build time (see tests/server/CMakeLists.txt).
+std::string serviceExecutable();
+std::string saltFile();
+std::string pgCtlScript();
+const std::vector<unsigned char>& salt();
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// A plausible desktop machine and a full run; `variant` changes the system UUID and the
+// scores so that every variant is a distinct document.
+SystemInventory sampleInventory(std::uint64_t variant = 0);
+std::string signedDocument(const SystemInventory& inventory);
+
+// Writes cert.pem and key.pem (self-signed, for 127.0.0.1 and localhost) into dir.
+bool makeCertificate(const std::string& dir);
+
+struct Reply {
+    int status = 0;  // 0: no reply at all
+    std::string body;
+    std::string contentType;
+    httplib::Headers headers;
+};
+
+// One running service process.
+class ServiceProcess {
+public:
+    struct Config {
+        std::string database;       // --database
+        bool tls = false;           // self-signed certificate made in the work dir
+        unsigned rateLimit = 0;     // --rate-limit
+        std::vector<std::string> extraArgs;
+    };
+
+    ServiceProcess(const TempDir& workDir, Config config);
+    ~ServiceProcess();  // SIGKILL if still running
+    ServiceProcess(const ServiceProcess&) = delete;
+    ServiceProcess& operator=(const ServiceProcess&) = delete;
+
+    // Starts and waits for the "listening on" line; false (with the log) if it did not come.
+    bool start(std::string* whyNot = nullptr);
+    bool running() const { return pid_ > 0; }
+    const std::string& baseUrl() const { return baseUrl_; }
+    int port() const { return port_; }
+    std::string log() const;
+
+    // Sends the signal and waits for the exit; returns the exit status, or 128+signal
+    // when the process died of a signal, or -1 on timeout.
+    int stop(int signal, int timeoutMs = 20000);
+
+    std::unique_ptr<httplib::Client> client() const;
+    Reply get(const std::string& path) const;
+    Reply post(const std::string& body, const std::string& contentType = "application/json; charset=utf-8",
+               const httplib::Headers& headers = {}) const;
+
+private:
+    const TempDir& dir_;
+    Config config_;
+    pid_t pid_ = -1;
+    std::string logFile_;
+    std::string baseUrl_;
+    int port_ = 0;
+};
+
+// Runs a program to its end; returns its exit status, or -1 if it could not run.
+int runProgram(const std::vector<std::string>& argv, std::string* output = nullptr);
+
+// A PostgreSQL cluster in a temporary directory on a loopback port, started by
+// tests/server/pg_ctl.sh and stopped (and removed) again in the destructor.
+class PostgresCluster {
+public:
+    // Null, with the reason, when PostgreSQL is not installed (notInstalled set) or does
+    // not start.
+    static std::unique_ptr<PostgresCluster> start(std::string* whyNot, bool* notInstalled);
+    ~PostgresCluster();
+    // A new, empty database in the cluster; returns its URL, or empty on failure.
+    std::string createDatabase(const std::string& name) const;
+    const std::string& url() const { return url_; }
+    const std::string& dataDir() const { return dir_; }
+    int port() const { return port_; }
+
+private:
+    PostgresCluster() = default;
+    std::string dir_;
+    std::string url_;
+    int port_ = 0;
+};
+
+int freeLoopbackPort();
+
+}  // namespace testkit

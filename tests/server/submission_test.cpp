@@ -1,0 +1,148 @@
+// The service's logic without the network: the checks on a submission, the figures it
+// is ranked by, the rate limit, identifiers and the command line.
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "core/document.h"
+#include "server/identifier.h"
+#include "server/options.h"
+#include "server/rate_limiter.h"
+#include "server/submission.h"
+#include "tests/server/service_testkit.h"
+
+namespace {
+
+using testkit::salt;
+using testkit::sampleInventory;
+
+constexpr const char* kJson = "application/json; charset=utf-8";
+
+TEST(Submission, ContentTypesThatCountAsJson) {
+    for (const char* accepted : {"application/json", "application/json; charset=utf-8",
+                                 "Application/JSON;charset=\"UTF-8\"", " application/json ; charset=utf8"}) {
+        EXPECT_TRUE(isJsonContentType(accepted)) << accepted;
+    }
+    for (const char* refused : {"", "text/plain", "application/jsonp", "application/x-www-form-urlencoded",
+                                "application/json; charset=latin1", "text/json"}) {
+        EXPECT_FALSE(isJsonContentType(refused)) << refused;
+    }
+}
+
+TEST(Submission, ValidDocumentGivesItsDigestAndFigures) {
+    const SystemInventory inv = sampleInventory(7);
+    const SubmissionCheck check = checkSubmission(kJson, testkit::signedDocument(inv), salt());
+    ASSERT_EQ(check.status, 0) << check.detail;
+    EXPECT_EQ(check.digest, computeResultDigest(inv, salt().data(), salt().size()));
+    EXPECT_EQ(check.inventory, inv);
+    std::uint64_t bestInteger = 0;
+    for (const CpuTestResult& r : inv.score.cpu_integer) bestInteger = std::max(bestInteger, r.score);
+    EXPECT_EQ(check.figures.values[0], std::int64_t(inv.score.cpu_integer[0].score));
+    EXPECT_EQ(check.figures.values[1], std::int64_t(bestInteger));
+    EXPECT_EQ(check.figures.values[4], std::int64_t(inv.score.gpu[0].average));
+    EXPECT_EQ(check.figures.values[7], std::int64_t(inv.score.gpu[3].average));
+}
+
+TEST(Submission, ShortRunHasNoFiguresForWhatItLacks) {
+    SystemInventory inv = sampleInventory();
+    inv.score.cpu_float.clear();
+    inv.score.gpu.resize(2);
+    const SubmissionCheck check = checkSubmission(kJson, testkit::signedDocument(inv), salt());
+    ASSERT_EQ(check.status, 0) << check.detail;
+    EXPECT_FALSE(check.figures.values[2]);
+    EXPECT_FALSE(check.figures.values[3]);
+    EXPECT_TRUE(check.figures.values[5]);
+    EXPECT_FALSE(check.figures.values[6]);
+}
+
+// The digest covers thread_count x score, so a 64-thread score can be moved to a
+// "one thread" entry without breaking it; such a result must not be accepted.
+TEST(Submission, RearrangedScoresThatKeepTheDigestAreRefused) {
+    SystemInventory inv = sampleInventory();
+    nlohmann::json doc = buildResultDocument(inv, salt().data(), salt().size());
+    const std::uint64_t last = inv.score.cpu_integer.back().score;
+    doc["score"]["cpu_integer"][10] = {{"thread_count", 1}, {"score", 64 * last}};
+    inv.score.cpu_integer[10] = {1, 64 * last};
+    ASSERT_EQ(doc["uuid"], computeResultDigest(inv, salt().data(), salt().size()))
+        << "the forged document must still carry a valid digest for this test to mean anything";
+    const SubmissionCheck check = checkSubmission(kJson, doc.dump(), salt());
+    EXPECT_EQ(check.status, 400);
+    EXPECT_EQ(check.sentence, refusal::kNotVerified);
+
+    nlohmann::json scenes = buildResultDocument(sampleInventory(), salt().data(), salt().size());
+    std::swap(scenes["score"]["gpu"][0]["id"], scenes["score"]["gpu"][1]["id"]);
+    SystemInventory swapped = sampleInventory();
+    std::swap(swapped.score.gpu[0].id, swapped.score.gpu[1].id);
+    scenes["uuid"] = computeResultDigest(swapped, salt().data(), salt().size());
+    EXPECT_EQ(checkSubmission(kJson, scenes.dump(), salt()).sentence, refusal::kNotVerified);
+}
+
+TEST(Submission, RepeatedMemberIsRefused) {
+    std::string text = testkit::signedDocument(sampleInventory());
+    // Same key twice; the last one carries the genuine value, so a last-wins reader would verify it.
+    const std::string genuine = "\"windows_version\":\"Microsoft Windows 11 Pro\"";
+    text.replace(text.find(genuine), genuine.size(), "\"windows_version\":\"Other\"," + genuine);
+    const SubmissionCheck check = checkSubmission(kJson, text, salt());
+    EXPECT_EQ(check.status, 400);
+    EXPECT_EQ(check.sentence, refusal::kWrongShape);
+}
+
+TEST(RateLimit, BurstOfTheMinuteThenOneEachInterval) {
+    RateLimiter limiter(3);
+    const auto t0 = RateLimiter::Clock::now();
+    EXPECT_TRUE(limiter.allow("a", t0));
+    EXPECT_TRUE(limiter.allow("a", t0));
+    EXPECT_TRUE(limiter.allow("a", t0));
+    EXPECT_FALSE(limiter.allow("a", t0));
+    EXPECT_TRUE(limiter.allow("b", t0)) << "addresses are counted apart";
+    EXPECT_FALSE(limiter.allow("a", t0 + std::chrono::seconds(19)));
+    EXPECT_TRUE(limiter.allow("a", t0 + std::chrono::seconds(21)));
+    EXPECT_FALSE(limiter.allow("a", t0 + std::chrono::seconds(22)));
+
+    RateLimiter unlimited(0);
+    for (int i = 0; i < 1000; ++i) ASSERT_TRUE(unlimited.allow("a", t0));
+}
+
+TEST(RateLimit, ProxyAddressIsTheLastForwardedEntry) {
+    EXPECT_EQ(clientAddress("127.0.0.1", "", true), "127.0.0.1");
+    EXPECT_EQ(clientAddress("127.0.0.1", "203.0.113.9", true), "203.0.113.9");
+    EXPECT_EQ(clientAddress("127.0.0.1", "1.2.3.4, 203.0.113.9 ", true), "203.0.113.9");
+    EXPECT_EQ(clientAddress("198.51.100.7", "203.0.113.9", false), "198.51.100.7")
+        << "without a proxy in front, the header is the client's own claim";
+}
+
+TEST(Identifier, TwelveCharactersOfTheAlphabetAndDistinct) {
+    std::set<std::string> seen;
+    std::set<char> characters;
+    for (int i = 0; i < 2000; ++i) {
+        const std::string id = newResultIdentifier();
+        ASSERT_TRUE(isResultIdentifier(id)) << id;
+        seen.insert(id);
+        characters.insert(id.begin(), id.end());
+    }
+    EXPECT_EQ(seen.size(), 2000u);
+    EXPECT_EQ(characters.size(), 62u) << "every character of [0-9A-Za-z] turns up";
+    EXPECT_FALSE(isResultIdentifier("abc"));
+    EXPECT_FALSE(isResultIdentifier("abcdefghijk-"));
+}
+
+TEST(CommandLine, DefaultsAndValues) {
+    const auto plain = parseCommandLine({"--plain-http", "--salt", testkit::saltFile()});
+    ASSERT_TRUE(plain.options) << plain.message;
+    EXPECT_EQ(plain.options->host, "127.0.0.1");
+    EXPECT_EQ(plain.options->port, 8443);
+    EXPECT_EQ(plain.options->databaseUrl, "sqlite:tallyforge-results.db");
+    EXPECT_EQ(plain.options->rateLimit, 20u);
+    EXPECT_EQ(plain.options->salt, salt());
+
+    const auto full = parseCommandLine({"--listen=[::1]:9000", "--plain-http", "--salt", testkit::saltFile(),
+                                        "--database", "postgresql://u@db/results", "--rate-limit", "0"});
+    ASSERT_TRUE(full.options) << full.message;
+    EXPECT_EQ(full.options->host, "::1");
+    EXPECT_EQ(full.options->port, 9000);
+    EXPECT_EQ(full.options->databaseUrl, "postgresql://u@db/results");
+    EXPECT_EQ(full.options->rateLimit, 0u);
+}
+
+}  // namespace
