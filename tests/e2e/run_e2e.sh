@@ -21,6 +21,14 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 shot() { import -window root "$shots/e2e-$scenario-$1.png" 2>/dev/null || true; }
 
+# The client raises its own priority and runs 64 busy threads during the CPU test. On a
+# desktop the display server and input keep the upper hand; give Xvfb and this script
+# (and so xdotool and import) that standing here too, where we are allowed to.
+if [ "$(id -u)" = 0 ]; then
+  renice -n -15 -p $$ >/dev/null 2>&1 || true
+  for pid in $(pgrep -x Xvfb); do renice -n -15 -p "$pid" >/dev/null 2>&1 || true; done
+fi
+
 # The client trusts the local authority it was built with; the service gets a certificate from it.
 ca_dir=$(bash "$repo/scripts/local-ca")
 mkdir -p "$shots" "$work/bin"
@@ -56,7 +64,7 @@ xdotool mousemove --sync 640 471 click 1
 sleep 6
 shot 2-cpu
 
-stored_count() { sqlite3 "$work/results.db" "SELECT count(*) FROM results" 2>/dev/null || echo 0; }
+stored_count() { sqlite3 "$work/results.db" "SELECT count(*) FROM results"; }
 
 case "$scenario" in
   quit)
