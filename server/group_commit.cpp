@@ -2,8 +2,8 @@
 
 #include <vector>
 
-GroupCommitWriter::GroupCommitWriter(ResultStore& store, std::size_t maxBatch)
-    : store_(store), maxBatch_(maxBatch), thread_([this] { run(); }) {}
+GroupCommitWriter::GroupCommitWriter(ResultStore& store, AddedCallback onAdded, std::size_t maxBatch)
+    : store_(store), onAdded_(std::move(onAdded)), maxBatch_(maxBatch), thread_([this] { run(); }) {}
 
 GroupCommitWriter::~GroupCommitWriter() {
     {
@@ -40,11 +40,17 @@ void GroupCommitWriter::run() {
         }
         rows.clear();
         for (Pending& p : batch) rows.push_back(std::move(p.result));
+        std::vector<InsertOutcome> outcomes;
         try {
-            const std::vector<std::string> ids = store_.insertBatch(rows);
-            for (std::size_t i = 0; i < batch.size(); ++i) batch[i].promise.set_value(ids[i]);
+            outcomes = store_.insertBatch(rows);
         } catch (...) {
             for (Pending& p : batch) p.promise.set_exception(std::current_exception());
+            batch.clear();
+            continue;
+        }
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            if (outcomes[i].added && onAdded_) onAdded_(rows[i]);
+            batch[i].promise.set_value(outcomes[i].id);
         }
         batch.clear();
     }

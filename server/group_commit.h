@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -14,7 +15,10 @@
 
 class GroupCommitWriter {
 public:
-    explicit GroupCommitWriter(ResultStore& store, std::size_t maxBatch = 1024);
+    // onAdded runs on the writer thread for each newly stored result, after its commit
+    // and before its caller hears of it.
+    using AddedCallback = std::function<void(const NewResult&)>;
+    explicit GroupCommitWriter(ResultStore& store, AddedCallback onAdded = {}, std::size_t maxBatch = 1024);
     ~GroupCommitWriter();  // stores what is queued, then stops
     GroupCommitWriter(const GroupCommitWriter&) = delete;
     GroupCommitWriter& operator=(const GroupCommitWriter&) = delete;
@@ -30,6 +34,7 @@ private:
     void run();
 
     ResultStore& store_;
+    AddedCallback onAdded_;
     std::size_t maxBatch_;
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -18,6 +18,8 @@ namespace {
 // Connections are served one thread each for as long as they are kept alive.
 constexpr std::size_t kWorkerThreads = 64;
 constexpr int kRecentCount = 50;
+// Results other instances stored reach this one's standings within this time.
+constexpr auto kRankRefreshInterval = std::chrono::minutes(5);
 
 constexpr const char* kTextType = "text/plain; charset=utf-8";
 constexpr const char* kHtmlType = "text/html; charset=utf-8";
@@ -82,9 +84,35 @@ std::string redactedUrl(const std::string& url) {
 }
 
 ResultService::ResultService(const ServiceOptions& options, ResultStore& store)
-    : options_(options), store_(store), writer_(store), limiter_(options.rateLimit) {}
+    : options_(options),
+      store_(store),
+      writer_(store, [this](const NewResult& added) { ranks_.add(added.figures); }),
+      limiter_(options.rateLimit) {
+    ranks_.reset(store_.sortedFigures());
+    if (store_.sharedWithOtherInstances()) refresher_ = std::thread([this] { refreshRanks(); });
+}
 
-ResultService::~ResultService() = default;
+ResultService::~ResultService() {
+    {
+        std::lock_guard lock(refreshMutex_);
+        stopping_ = true;
+    }
+    refreshWake_.notify_all();
+    if (refresher_.joinable()) refresher_.join();
+}
+
+void ResultService::refreshRanks() {
+    std::unique_lock lock(refreshMutex_);
+    while (!refreshWake_.wait_for(lock, kRankRefreshInterval, [this] { return stopping_; })) {
+        lock.unlock();
+        try {
+            ranks_.reset(store_.sortedFigures());
+        } catch (const std::exception& e) {
+            logLine(timestamp() + " rank refresh failed: " + oneLine(e.what()));
+        }
+        lock.lock();
+    }
+}
 
 std::string ResultService::baseUrl() const {
     const bool v6 = options_.host.find(':') != std::string::npos;
@@ -260,7 +288,7 @@ void ResultService::installRoutes() {
         view.id = found->id;
         view.receivedAtMs = found->receivedAtMs;
         view.figures = rankFiguresOf(parsed->inventory.score);
-        view.standing = store_.standing(view.figures);
+        view.standing = ranks_.standing(view.figures);
         view.inventory = std::move(parsed->inventory);
         res.set_header("Cache-Control", "public, max-age=60");
         sendPage(res, 200, renderResultPage(view));

@@ -2,11 +2,15 @@
 // The HTTP(S) side of tallyforge-results: routes, refusals, logging, shutdown.
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "server/group_commit.h"
 #include "server/options.h"
+#include "server/rank_index.h"
 #include "server/rate_limiter.h"
 #include "server/store.h"
 
@@ -34,13 +38,21 @@ public:
 
 private:
     void installRoutes();
+    void refreshRanks();
 
     ServiceOptions options_;
     ResultStore& store_;
+    RankIndex ranks_;
     GroupCommitWriter writer_;
     RateLimiter limiter_;
     std::unique_ptr<httplib::Server> server_;
     int port_ = 0;
+
+    // Re-reads the rank figures now and then where other instances add results too.
+    std::mutex refreshMutex_;
+    std::condition_variable refreshWake_;
+    bool stopping_ = false;
+    std::thread refresher_;
 };
 
 // The URL with any password replaced, for messages and logs.

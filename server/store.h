@@ -35,6 +35,11 @@ struct Standing {
     std::array<std::int64_t, RankFigures::kCount> total{};
 };
 
+struct InsertOutcome {
+    std::string id;
+    bool added = false;  // false: the digest was stored already, id is the earlier one
+};
+
 class ResultStore {
 public:
     virtual ~ResultStore() = default;
@@ -42,12 +47,18 @@ public:
     // Stores the results in one transaction and returns, in the same order, each one's
     // identifier: a new one, or the one already stored under the same digest (also when
     // the earlier copy is in this same batch). Nothing is stored if it throws.
-    virtual std::vector<std::string> insertBatch(const std::vector<NewResult>& results) = 0;
+    virtual std::vector<InsertOutcome> insertBatch(const std::vector<NewResult>& results) = 0;
 
     virtual std::optional<StoredResult> find(const std::string& id) = 0;
     virtual std::vector<StoredResult> recent(int limit) = 0;
-    virtual Standing standing(const RankFigures& figures) = 0;
     virtual std::int64_t count() = 0;
+
+    // Every stored value of each rank figure, ascending (read along the figure's index).
+    virtual std::array<std::vector<std::int64_t>, RankFigures::kCount> sortedFigures() = 0;
+
+    // True where other service instances may write to the same database, so that what
+    // one instance remembers about the stored results goes stale.
+    virtual bool sharedWithOtherInstances() const { return false; }
 
     // "ok", or what the database's own consistency check found.
     virtual std::string checkIntegrity() = 0;

@@ -15,17 +15,6 @@ namespace {
 
 constexpr long long kSchemaLockKey = 0x74616c6c79;  // any fixed number shared by instances
 
-std::string standingSql() {
-    std::string sql = "SELECT ";
-    for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
-        const std::string c = kFigureColumns[i];
-        if (i) sql += ", ";
-        sql += "(SELECT count(*) FROM results WHERE " + c + " < $" + std::to_string(i + 1) +
-               "::bigint), (SELECT count(" + c + ") FROM results)";
-    }
-    return sql;
-}
-
 std::string insertSql() {
     std::string sql = "INSERT INTO results (id, digest, document, received_at";
     for (const char* c : kFigureColumns) sql += std::string(", ") + c;
@@ -39,7 +28,6 @@ std::unique_ptr<pqxx::connection> connect(const std::string& url) {
     c->prepare("find", "SELECT id, document, received_at FROM results WHERE id = $1");
     c->prepare("recent",
                "SELECT id, document, received_at FROM results ORDER BY received_at DESC, id LIMIT $1");
-    c->prepare("standing", standingSql());
     c->prepare("count", "SELECT count(*) FROM results");
     c->prepare("insert", insertSql());
     c->prepare("by_digest", "SELECT id FROM results WHERE digest = $1");
@@ -60,9 +48,9 @@ public:
         migrate();
     }
 
-    std::vector<std::string> insertBatch(const std::vector<NewResult>& results) override {
+    std::vector<InsertOutcome> insertBatch(const std::vector<NewResult>& results) override {
         return withConnection([&](pqxx::connection& c) {
-            std::vector<std::string> ids;
+            std::vector<InsertOutcome> ids;
             pqxx::work txn(c);
             for (const NewResult& r : results) ids.push_back(insertOne(txn, r));
             txn.commit();
@@ -92,29 +80,27 @@ public:
         });
     }
 
-    Standing standing(const RankFigures& figures) override {
-        std::vector<std::optional<std::string>> values;
-        for (const auto& v : figures.values) {
-            values.push_back(v ? std::optional<std::string>(std::to_string(*v)) : std::nullopt);
-        }
-        return withConnection([&](pqxx::connection& c) {
-            pqxx::read_transaction txn(c);
-            const auto params = pointers(values);
-            const pqxx::result rows =
-                txn.exec_prepared("standing", pqxx::prepare::make_dynamic_params(params));
-            Standing s;
-            for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
-                s.below[i] = figures.values[i] ? rows[0][int(2 * i)].as<std::int64_t>() : 0;
-                s.total[i] = rows[0][int(2 * i + 1)].as<std::int64_t>();
-            }
-            return s;
-        });
-    }
+    bool sharedWithOtherInstances() const override { return true; }
 
     std::int64_t count() override {
         return withConnection([&](pqxx::connection& c) {
             pqxx::read_transaction txn(c);
             return txn.exec_prepared("count")[0][0].as<std::int64_t>();
+        });
+    }
+
+    std::array<std::vector<std::int64_t>, RankFigures::kCount> sortedFigures() override {
+        return withConnection([&](pqxx::connection& c) {
+            pqxx::read_transaction txn(c);
+            std::array<std::vector<std::int64_t>, RankFigures::kCount> columns;
+            for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
+                const std::string col = kFigureColumns[i];
+                for (const auto& row :
+                     txn.exec("SELECT " + col + " FROM results WHERE " + col + " IS NOT NULL ORDER BY " + col)) {
+                    columns[i].push_back(row[0].as<std::int64_t>());
+                }
+            }
+            return columns;
         });
     }
 
@@ -134,7 +120,7 @@ public:
     }
 
 private:
-    std::string insertOne(pqxx::work& txn, const NewResult& r) {
+    InsertOutcome insertOne(pqxx::work& txn, const NewResult& r) {
         std::vector<std::optional<std::string>> values(4 + RankFigures::kCount);
         values[1] = r.digest;
         values[2] = r.document;
@@ -147,11 +133,11 @@ private:
             const auto params = pointers(values);
             const pqxx::result inserted =
                 txn.exec_prepared("insert", pqxx::prepare::make_dynamic_params(params));
-            if (!inserted.empty()) return inserted[0][0].as<std::string>();
+            if (!inserted.empty()) return {inserted[0][0].as<std::string>(), true};
             // Skipped: the digest is stored already (perhaps by another instance, whose
             // commit this statement waited for), or, very rarely, the identifier is taken.
             const pqxx::result existing = txn.exec_prepared("by_digest", r.digest);
-            if (!existing.empty()) return existing[0][0].as<std::string>();
+            if (!existing.empty()) return {existing[0][0].as<std::string>(), false};
         }
         throw std::runtime_error("no free identifier found");
     }

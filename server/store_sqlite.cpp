@@ -33,6 +33,7 @@ public:
             const std::string mode = text("PRAGMA journal_mode=WAL");
             if (mode != "wal") throw SqliteError("cannot switch " + path + " to WAL mode");
             exec("PRAGMA synchronous=FULL");
+            exec("PRAGMA cache_size=-65536");  // 64 MiB: index pages stay cached between commits
         } else {
             exec("PRAGMA query_only=1");
         }
@@ -119,17 +120,6 @@ std::string Database::text(const std::string& sql) {
     return s.step() ? s.columnText(0) : std::string();
 }
 
-std::string standingSql() {
-    std::string sql = "SELECT ";
-    for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
-        const std::string c = kFigureColumns[i];
-        if (i) sql += ", ";
-        sql += "(SELECT count(*) FROM results WHERE " + c + " < ?" + std::to_string(i + 1) +
-               "), (SELECT count(" + c + ") FROM results)";
-    }
-    return sql;
-}
-
 std::string insertSql() {
     std::string sql = "INSERT INTO results (id, digest, document, received_at";
     for (const char* c : kFigureColumns) sql += std::string(", ") + c;
@@ -145,10 +135,9 @@ struct Reader {
           find(db, "SELECT id, document, received_at FROM results WHERE id = ?"),
           recent(db, "SELECT id, document, received_at FROM results "
                      "ORDER BY received_at DESC, id LIMIT ?"),
-          standing(db, standingSql()),
           count(db, "SELECT count(*) FROM results") {}
     Database db;
-    Statement find, recent, standing, count;
+    Statement find, recent, count;
 };
 
 class SqliteStore final : public ResultStore {
@@ -162,9 +151,9 @@ public:
         byDigest_.emplace(writer_, "SELECT id FROM results WHERE digest = ?");
     }
 
-    std::vector<std::string> insertBatch(const std::vector<NewResult>& results) override {
+    std::vector<InsertOutcome> insertBatch(const std::vector<NewResult>& results) override {
         std::lock_guard lock(writeMutex_);
-        std::vector<std::string> ids;
+        std::vector<InsertOutcome> ids;
         ids.reserve(results.size());
         writer_.exec("BEGIN IMMEDIATE");
         try {
@@ -195,27 +184,23 @@ public:
         return rows;
     }
 
-    Standing standing(const RankFigures& figures) override {
-        auto reader = readers_.acquire();
-        Statement& s = reader->standing.reset();
-        for (const auto& v : figures.values) s.bind(v);
-        Standing result;
-        if (s.step()) {
-            for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
-                result.below[i] = figures.values[i] ? s.columnInt(int(2 * i)) : 0;
-                result.total[i] = s.columnInt(int(2 * i + 1));
-            }
-        }
-        s.reset();
-        return result;
-    }
-
     std::int64_t count() override {
         auto reader = readers_.acquire();
         Statement& s = reader->count.reset();
         const std::int64_t n = s.step() ? s.columnInt(0) : 0;
         s.reset();
         return n;
+    }
+
+    std::array<std::vector<std::int64_t>, RankFigures::kCount> sortedFigures() override {
+        auto reader = readers_.acquire();
+        std::array<std::vector<std::int64_t>, RankFigures::kCount> columns;
+        for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
+            const std::string c = kFigureColumns[i];
+            Statement s(reader->db, "SELECT " + c + " FROM results WHERE " + c + " IS NOT NULL ORDER BY " + c);
+            while (s.step()) columns[i].push_back(s.columnInt(0));
+        }
+        return columns;
     }
 
     std::string checkIntegrity() override {
@@ -227,7 +212,7 @@ public:
     }
 
 private:
-    std::string insertOne(const NewResult& r) {
+    InsertOutcome insertOne(const NewResult& r) {
         // A new identifier could, with odds of about one in 10^21, meet an existing one;
         // then the insert is skipped without a digest match and gets another try.
         for (int attempt = 0; attempt < 8; ++attempt) {
@@ -237,12 +222,12 @@ private:
             insert_->step();
             const bool inserted = sqlite3_changes(writer_.handle()) > 0;
             insert_->reset();
-            if (inserted) return id;
+            if (inserted) return {id, true};
             Statement& s = byDigest_->reset().bind(r.digest);
             std::optional<std::string> existing;
             if (s.step()) existing = s.columnText(0);
             s.reset();
-            if (existing) return *existing;
+            if (existing) return {*existing, false};
         }
         throw SqliteError("no free identifier found");
     }

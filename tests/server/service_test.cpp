@@ -257,6 +257,12 @@ TEST_P(ServiceTest, StandingAmongStoredResults) {
     EXPECT_EQ(standingOf(middle, "cpu_integer_single"), "Faster than 50&#160;% of results");
     EXPECT_EQ(standingOf(middle, "scene2_average"), "Not yet faster than other results")
         << "equal figures are not counted as slower";
+
+    // After a restart the standings come from the database.
+    EXPECT_EQ(service.stop(SIGTERM), 0);
+    ServiceProcess restarted(dir_, config());
+    ASSERT_TRUE(restarted.start(&why)) << why;
+    EXPECT_EQ(restarted.get("/benchmarks/" + ids[2]).body, middle);
 }
 
 TEST_P(ServiceTest, RateLimitPerAddressAndProxyHeader) {

@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <set>
 
 #include "core/document.h"
 #include "server/identifier.h"
 #include "server/options.h"
+#include "server/rank_index.h"
 #include "server/rate_limiter.h"
 #include "server/submission.h"
 #include "tests/server/service_testkit.h"
@@ -86,6 +89,35 @@ TEST(Submission, RepeatedMemberIsRefused) {
     const SubmissionCheck check = checkSubmission(kJson, text, salt());
     EXPECT_EQ(check.status, 400);
     EXPECT_EQ(check.sentence, refusal::kWrongShape);
+}
+
+// Enough values to cross several merges of the recent tail into the sorted array.
+TEST(RankIndex, AgreesWithCountingAcrossMerges) {
+    RankIndex index;
+    RankIndex::Columns initial;
+    std::vector<std::int64_t> all;
+    std::mt19937 random(7);
+    for (int i = 0; i < 500; ++i) all.push_back(std::int64_t(random() % 1000));
+    initial[0] = all;
+    std::sort(initial[0].begin(), initial[0].end());
+    index.reset(initial);
+    for (int i = 0; i < 5000; ++i) {
+        RankFigures f;
+        f.values[0] = std::int64_t(random() % 1000);
+        all.push_back(*f.values[0]);
+        index.add(f);
+        if (i % 997 == 0 || i == 4999) {
+            for (std::int64_t probe : {-1, 0, 1, 499, 500, 999, 1000}) {
+                RankFigures q;
+                q.values[0] = probe;
+                const Standing s = index.standing(q);
+                ASSERT_EQ(s.total[0], std::int64_t(all.size()));
+                ASSERT_EQ(s.below[0], std::count_if(all.begin(), all.end(), [&](auto v) { return v < probe; }))
+                    << "probe " << probe << " after " << all.size();
+                ASSERT_EQ(s.total[1], 0);
+            }
+        }
+    }
 }
 
 TEST(RateLimit, BurstOfTheMinuteThenOneEachInterval) {
