@@ -136,7 +136,9 @@ PY
       [ "$rc" = 1 ] || fail "exit code $rc, expected 1"
       [ -s "$work/dialog" ] || fail "no error dialog was shown"
       cat "$work/dialog"
-      grep -q "Error" "$work/dialog" || fail "dialog not captioned Error"
+      grep -qx -- "--title=Error" "$work/dialog" || fail "dialog not captioned Error"
+      grep -qx -- "--text=An error occurred when submitting the benchmark results, please check your Internet connection and try again." \
+        "$work/dialog" || fail "dialog does not show the generic error text"
       [ ! -s "$work/opened" ] || fail "a page was opened"
     fi
     ;;
