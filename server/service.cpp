@@ -18,6 +18,7 @@ namespace {
 // Connections are served one thread each for as long as they are kept alive.
 constexpr std::size_t kWorkerThreads = 64;
 constexpr int kRecentCount = 50;
+constexpr std::size_t kMaxDrainBytes = 16 * 1024 * 1024;
 // Results other instances stored reach this one's standings within this time.
 constexpr auto kRankRefreshInterval = std::chrono::minutes(5);
 
@@ -143,9 +144,10 @@ int ResultService::bind(std::string* whyNot) {
     server_->set_tcp_nodelay(true);
     // The library's default also sets SO_REUSEPORT, which lets a second service bind the
     // same port and silently take half the connections; a taken port must be an error.
-    server_->set_socket_options([](socket_t sock) {
+    server_->set_socket_options([this](socket_t sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        listenSocket_ = sock;
     });
     server_->set_default_headers({{"X-Content-Type-Options", "nosniff"},
                                   {"Referrer-Policy", "no-referrer"}});
@@ -165,6 +167,9 @@ int ResultService::bind(std::string* whyNot) {
         }
         port_ = options_.port;
     }
+    // The library listens with a backlog of 5, so a burst of new connections loses SYNs
+    // and those clients wait a second for the retry. Listening again raises the backlog.
+    if (listenSocket_ >= 0) ::listen(listenSocket_, SOMAXCONN);
     return 0;
 }
 
@@ -193,7 +198,8 @@ void ResultService::installRoutes() {
             std::snprintf(buffer, sizeof buffer, "%.2fms", ms);
             duration = buffer;
         }
-        std::string line = timestamp() + " " + oneLine(req.method, 16) + " " + oneLine(req.path) + " " +
+        const auto orDash = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
+        std::string line = timestamp() + " " + orDash(oneLine(req.method, 16)) + " " + orDash(oneLine(req.path)) + " " +
                            std::to_string(res.status) + " " + duration + " " + req.remote_addr;
         if (!refusalDetail.empty()) line += " (" + oneLine(refusalDetail) + ")";
         logLine(line);
@@ -238,7 +244,30 @@ void ResultService::installRoutes() {
         }
     });
 
-    s.Post("/api/benchmarks", [this](const httplib::Request& req, httplib::Response& res) {
+    // The body is read here rather than by the library, which caps a body sent with a
+    // length but would keep the whole of one sent in chunks.
+    s.Post("/api/benchmarks", [this](const httplib::Request& req, httplib::Response& res,
+                                     const httplib::ContentReader& readContent) {
+        // Past the limit the rest is read and dropped, so that the connection stays in step
+        // and the client hears the refusal; past the drain limit as well, it is not worth it.
+        std::string body;
+        std::size_t received = 0;
+        const bool complete = readContent([&](const char* data, std::size_t length) {
+            received += length;
+            if (received <= kMaxBodyBytes) body.append(data, length);
+            return received <= kMaxDrainBytes;
+        });
+        if (received > kMaxBodyBytes || res.status == 413) {
+            refusalDetail = "body over the size limit";
+            if (!complete) res.set_header("Connection", "close");
+            return sendText(res, 413, refusal::kTooLarge);
+        }
+        if (!complete) {
+            refusalDetail = "body not received";
+            res.set_header("Connection", "close");
+            return sendText(res, 400, refusal::kNotJson);
+        }
+
         const std::size_t forwarded = req.get_header_value_count("X-Forwarded-For");
         const std::string address = clientAddress(
             req.remote_addr,
@@ -249,13 +278,13 @@ void ResultService::installRoutes() {
             res.set_header("Retry-After", "60");
             return sendText(res, 429, refusal::kRateLimited);
         }
-        SubmissionCheck check = checkSubmission(req.get_header_value("Content-Type"), req.body, options_.salt);
+        SubmissionCheck check = checkSubmission(req.get_header_value("Content-Type"), body, options_.salt);
         if (check.status != 0) {
             refusalDetail = check.detail;
             return sendText(res, check.status, check.sentence);
         }
         std::future<std::string> stored =
-            writer_.submit(NewResult{check.digest, req.body, nowMs(), check.figures});
+            writer_.submit(NewResult{check.digest, std::move(body), nowMs(), check.figures});
         std::string id;
         try {
             id = stored.get();

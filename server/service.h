@@ -46,6 +46,7 @@ private:
     GroupCommitWriter writer_;
     RateLimiter limiter_;
     std::unique_ptr<httplib::Server> server_;
+    int listenSocket_ = -1;
     int port_ = 0;
 
     // Re-reads the rank figures now and then where other instances add results too.

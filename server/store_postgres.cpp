@@ -4,6 +4,7 @@
 
 #include <pqxx/pqxx>
 
+#include <map>
 #include <mutex>
 #include <stdexcept>
 
@@ -15,12 +16,22 @@ namespace {
 
 constexpr long long kSchemaLockKey = 0x74616c6c79;  // any fixed number shared by instances
 
-std::string insertSql() {
+// One statement for the whole batch, so a commit costs one round trip for the rows
+// however many there are.
+std::string insertSql(std::size_t rows) {
+    constexpr std::size_t columns = 4 + RankFigures::kCount;
     std::string sql = "INSERT INTO results (id, digest, document, received_at";
     for (const char* c : kFigureColumns) sql += std::string(", ") + c;
-    sql += ") VALUES ($1, $2, $3, $4";
-    for (std::size_t i = 0; i < RankFigures::kCount; ++i) sql += ", $" + std::to_string(i + 5);
-    return sql + ") ON CONFLICT DO NOTHING RETURNING id";
+    sql += ") VALUES ";
+    for (std::size_t r = 0; r < rows; ++r) {
+        sql += r ? ", (" : "(";
+        for (std::size_t c = 0; c < columns; ++c) {
+            sql += (c ? ", $" : "$") + std::to_string(r * columns + c + 1);
+            if (c >= 3) sql += "::bigint";
+        }
+        sql += ")";
+    }
+    return sql + " ON CONFLICT DO NOTHING RETURNING id, digest";
 }
 
 std::unique_ptr<pqxx::connection> connect(const std::string& url) {
@@ -29,8 +40,7 @@ std::unique_ptr<pqxx::connection> connect(const std::string& url) {
     c->prepare("recent",
                "SELECT id, document, received_at FROM results ORDER BY received_at DESC, id LIMIT $1");
     c->prepare("count", "SELECT count(*) FROM results");
-    c->prepare("insert", insertSql());
-    c->prepare("by_digest", "SELECT id FROM results WHERE digest = $1");
+    c->prepare("by_digests", "SELECT digest, id FROM results WHERE digest = ANY($1::text[])");
     return c;
 }
 
@@ -52,7 +62,7 @@ public:
         return withConnection([&](pqxx::connection& c) {
             std::vector<InsertOutcome> ids;
             pqxx::work txn(c);
-            for (const NewResult& r : results) ids.push_back(insertOne(txn, r));
+            ids = insertAll(txn, results);
             txn.commit();
             return ids;
         });
@@ -120,26 +130,57 @@ public:
     }
 
 private:
-    InsertOutcome insertOne(pqxx::work& txn, const NewResult& r) {
-        std::vector<std::optional<std::string>> values(4 + RankFigures::kCount);
-        values[1] = r.digest;
-        values[2] = r.document;
-        values[3] = std::to_string(r.receivedAtMs);
-        for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
-            if (r.figures.values[i]) values[4 + i] = std::to_string(*r.figures.values[i]);
-        }
-        for (int attempt = 0; attempt < 8; ++attempt) {
-            values[0] = newResultIdentifier();
+    std::vector<InsertOutcome> insertAll(pqxx::work& txn, const std::vector<NewResult>& rows) {
+        std::vector<InsertOutcome> out(rows.size());
+        std::vector<std::size_t> pending(rows.size());
+        for (std::size_t i = 0; i < rows.size(); ++i) pending[i] = i;
+        for (int attempt = 0; !pending.empty(); ++attempt) {
+            if (attempt == 8) throw std::runtime_error("no free identifier found");
+            std::vector<std::optional<std::string>> values;
+            std::vector<std::string> ids;
+            for (std::size_t i : pending) {
+                const NewResult& r = rows[i];
+                ids.push_back(newResultIdentifier());
+                values.push_back(ids.back());
+                values.push_back(r.digest);
+                values.push_back(r.document);
+                values.push_back(std::to_string(r.receivedAtMs));
+                for (const auto& v : r.figures.values) {
+                    values.push_back(v ? std::optional<std::string>(std::to_string(*v)) : std::nullopt);
+                }
+            }
             const auto params = pointers(values);
-            const pqxx::result inserted =
-                txn.exec_prepared("insert", pqxx::prepare::make_dynamic_params(params));
-            if (!inserted.empty()) return {inserted[0][0].as<std::string>(), true};
-            // Skipped: the digest is stored already (perhaps by another instance, whose
-            // commit this statement waited for), or, very rarely, the identifier is taken.
-            const pqxx::result existing = txn.exec_prepared("by_digest", r.digest);
-            if (!existing.empty()) return {existing[0][0].as<std::string>(), false};
+            std::map<std::string, std::string> added;  // digest -> id
+            for (const auto& row : txn.exec_params(insertSql(pending.size()), pqxx::prepare::make_dynamic_params(params))) {
+                added[row[1].as<std::string>()] = row[0].as<std::string>();
+            }
+            // Rows that were skipped: the digest is stored already (perhaps by another
+            // instance, whose commit the insert waited for, or earlier in this batch), or,
+            // very rarely, the new identifier was taken.
+            std::string missing = "{";
+            for (std::size_t k = 0; k < pending.size(); ++k) {
+                if (!added.count(rows[pending[k]].digest)) missing += (missing.size() > 1 ? "," : "") + rows[pending[k]].digest;
+            }
+            std::map<std::string, std::string> existing;
+            if (missing.size() > 1) {
+                for (const auto& row : txn.exec_prepared("by_digests", missing + "}")) {
+                    existing[row[0].as<std::string>()] = row[1].as<std::string>();
+                }
+            }
+            std::vector<std::size_t> again;
+            for (std::size_t k = 0; k < pending.size(); ++k) {
+                const std::size_t i = pending[k];
+                if (const auto a = added.find(rows[i].digest); a != added.end()) {
+                    out[i] = {a->second, a->second == ids[k]};  // a repeat within the batch gets the first's id
+                } else if (const auto e = existing.find(rows[i].digest); e != existing.end()) {
+                    out[i] = {e->second, false};
+                } else {
+                    again.push_back(i);
+                }
+            }
+            pending = std::move(again);
         }
-        throw std::runtime_error("no free identifier found");
+        return out;
     }
 
     // Runs work on a pooled connection; one that broke is dropped, and the work is tried

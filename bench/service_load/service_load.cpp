@@ -7,11 +7,13 @@
 // Prints figures only; it passes or fails nothing.
 //
 //   service_load [--database sqlite|postgresql|URL] [--connections N] [--seconds S]
-//                [--rate R] [--page-seconds S]
+//                [--rate R] [--page-seconds S] [--keep-log FILE]
 // --rate R paces submissions at R a second in all (latency then counts from the moment
 // each request was due, so a stall is not hidden); 0 (default) sends as fast as replies come.
 
 #include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -37,11 +39,12 @@ struct Settings {
     double seconds = 10;
     double rate = 0;
     double pageSeconds = 5;
+    std::string keepLog;  // copy of the service's request log, for a closer look
 };
 
 void usage() {
     std::puts("service_load [--database sqlite|postgresql|URL] [--connections N] [--seconds S] [--rate R] "
-              "[--page-seconds S]");
+              "[--page-seconds S] [--keep-log FILE]");
 }
 
 double percentile(std::vector<double>& sorted, double p) {
@@ -54,6 +57,28 @@ void printLatency(const char* what, std::vector<double> ms) {
     std::sort(ms.begin(), ms.end());
     std::printf("  %-22s p50 %.2f ms   p90 %.2f ms   p99 %.2f ms   max %.2f ms\n", what, percentile(ms, 50),
                 percentile(ms, 90), percentile(ms, 99), ms.empty() ? 0.0 : ms.back());
+}
+
+// CPU seconds (user + system) a process has used so far.
+double processCpuSeconds(pid_t pid) {
+    std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
+    if (!f) return 0;
+    char buffer[1024] = {};
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
+    std::fclose(f);
+    const char* p = std::strrchr(buffer, ')');  // the command name may hold spaces
+    if (!p || n == 0) return 0;
+    unsigned long utime = 0, stime = 0;
+    // Fields after the name: state, then 10 more before utime (field 14) and stime (15).
+    std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime);
+    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
+
+double ownCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 std::unique_ptr<httplib::Client> keepAliveClient(const testkit::ServiceProcess& service) {
@@ -81,6 +106,7 @@ int main(int argc, char** argv) {
         else if (a == "--seconds") s.seconds = std::stod(next());
         else if (a == "--rate") s.rate = std::stod(next());
         else if (a == "--page-seconds") s.pageSeconds = std::stod(next());
+        else if (a == "--keep-log") s.keepLog = next();
         else {
             usage();
             return a == "--help" ? 0 : 2;
@@ -140,6 +166,8 @@ int main(int argc, char** argv) {
     std::vector<double> latencies;
     std::vector<std::string> ids;
     std::atomic<std::size_t> refused{0}, failed{0};
+    const double serviceCpuBefore = processCpuSeconds(service.pid());
+    const double ownCpuBefore = ownCpuSeconds();
     const auto start = Clock::now();
     const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s.seconds));
     {
@@ -183,9 +211,16 @@ int main(int argc, char** argv) {
         for (auto& w : workers) w.join();
     }
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    const double serviceCpu = processCpuSeconds(service.pid()) - serviceCpuBefore;
+    const double ownCpu = ownCpuSeconds() - ownCpuBefore;
     std::printf("submissions: %zu accepted (201) in %.2f s = %.0f /s; %zu refused, %zu failed\n", latencies.size(),
                 elapsed, double(latencies.size()) / elapsed, refused.load(), failed.load());
     printLatency("201 latency:", latencies);
+    if (!latencies.empty()) {
+        std::printf("  CPU per submission:    service %.0f us, load generator %.0f us (%u cores here)\n",
+                    1e6 * serviceCpu / double(latencies.size()), 1e6 * ownCpu / double(latencies.size()),
+                    std::thread::hardware_concurrency());
+    }
     if (nextDocument >= documents.size()) std::printf("  (ran out of prepared documents)\n");
 
     {
@@ -198,6 +233,7 @@ int main(int argc, char** argv) {
     if (!ids.empty() && s.pageSeconds > 0) {
         std::atomic<std::size_t> pages{0}, pageErrors{0};
         std::vector<double> pageLatencies;
+        const double pageCpuBefore = processCpuSeconds(service.pid());
         const auto pageStart = Clock::now();
         const auto pageEnd =
             pageStart + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s.pageSeconds));
@@ -228,9 +264,21 @@ int main(int argc, char** argv) {
         std::printf("result pages: %zu in %.2f s = %.0f /s with %zu results stored; %zu errors\n", pages.load(),
                     pageElapsed, double(pages) / pageElapsed, ids.size(), pageErrors.load());
         printLatency("page latency:", pageLatencies);
+        if (pages > 0) {
+            std::printf("  CPU per page:          service %.0f us\n",
+                        1e6 * (processCpuSeconds(service.pid()) - pageCpuBefore) / double(pages));
+        }
     }
 
     const int status = service.stop(SIGTERM);
+    if (!s.keepLog.empty()) {
+        std::FILE* out = std::fopen(s.keepLog.c_str(), "w");
+        if (out) {
+            const std::string log = service.log();
+            std::fwrite(log.data(), 1, log.size(), out);
+            std::fclose(out);
+        }
+    }
     if (status != 0) std::printf("the service ended with status %d\n", status);
     return 0;
 }

@@ -60,3 +60,7 @@ protected:
     testkit::TempDir dir_;
     std::string url_;
 };
+
+inline void PrintTo(Backend backend, std::ostream* out) {
+    *out << (backend == Backend::Sqlite ? "SQLite" : "PostgreSQL");
+}

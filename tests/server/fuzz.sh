@@ -60,7 +60,7 @@ echo "fuzz.sh: running for $seconds s"
 set +e
 "$work/fuzz_validator" -max_total_time="$seconds" -max_len=70000 -dict="$work/json.dict" \
   -print_final_stats=1 "$work/corpus" "$work/seeds" 2>&1 | tee "$work/fuzz.log" |
-  awk '/^###### Recommended dictionary/{skip=1} !skip && !/^#[0-9]+[ \t]+(NEW|REDUCE|pulse)/{print} /^###### End of recommended/{skip=0}'
+  awk '/^###### Recommended dictionary/{skip=1} !skip && !/^#[0-9]+[ \t]+(NEW|REDUCE|pulse)/ && !/NEW_FUNC/{print} /^###### End of recommended/{skip=0}'
 status=${PIPESTATUS[0]}
 set -e
 runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/fuzz.log" | tail -n1)

@@ -69,6 +69,7 @@ public:
     // Starts and waits for the "listening on" line; false (with the log) if it did not come.
     bool start(std::string* whyNot = nullptr);
     bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     const std::string& baseUrl() const { return baseUrl_; }
     int port() const { return port_; }
     std::string log() const;
