@@ -2,36 +2,14 @@
 // the quit popup clicked with real pointer events, and start-up failure without a display.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/command.h"
+
 namespace {
-
-struct CommandRun {
-    std::vector<std::string> lines;
-    std::string output;
-    int exitCode = -1;
-};
-
-CommandRun runCommand(const std::string& command) {
-    CommandRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    std::array<char, 4096> buffer{};
-    while (fgets(buffer.data(), static_cast<int>(buffer.size()), pipe)) run.output += buffer.data();
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::istringstream in(run.output);
-    for (std::string line; std::getline(in, line);) run.lines.push_back(line);
-    return run;
-}
 
 CommandRun harness(const std::string& scenario) {
     return runCommand(std::string("'") + SHELL_HARNESS + "' " + scenario + " 2>&1");

@@ -4,21 +4,17 @@
 //   run:   5 ms windows; the whole run to the results handed on.
 //   close: windows of ten minutes; the window is closed (without "Quit") during the first
 //          test, and the program must still end, its workers stopped.
-#include <dlfcn.h>
-
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
 
-#include <imgui.h>
-#include <imgui_internal.h>
-
 #include "app/Application.h"
 #include "stages/CpuBenchmarkStage.h"
 #include "stages/SubmitStage.h"
+#include "tests/support/harness.h"
+#include "tests/support/swap_log.h"
 
 namespace {
 
@@ -28,11 +24,6 @@ std::atomic<bool> abortSeen{false};
 int presents = 0;
 int closeAfterPresents = -1;
 GLFWwindow* appWindow = nullptr;
-
-void event(const std::string& text) {
-    std::printf("%s\n", text.c_str());
-    std::fflush(stdout);
-}
 
 class StandInKernel : public CpuBenchmark {
 public:
@@ -54,7 +45,7 @@ class LoggedCpuStage : public CpuBenchmarkStage {
 public:
     using CpuBenchmarkStage::CpuBenchmarkStage;
     void start() override {
-        event("start CPU");
+        harnessEvent("start CPU");
         CpuBenchmarkStage::start();
     }
 };
@@ -62,19 +53,10 @@ public:
 class LoggedSubmitStage : public SubmitStage {
 public:
     void start() override {
-        event("start Submit");
+        harnessEvent("start Submit");
         SubmitStage::start();
     }
 };
-
-std::string shownWindows() {
-    std::string shown;
-    for (const char* name : {"Info", "Progress", "Log", "Submitting results"}) {
-        ImGuiWindow* window = ImGui::FindWindowByName(name);
-        if (window && window->Active) shown += std::string(shown.empty() ? "" : ",") + name;
-    }
-    return shown;
-}
 
 std::string listText(const std::vector<CpuTestResult>& list) {
     std::string text;
@@ -84,20 +66,12 @@ std::string listText(const std::vector<CpuTestResult>& list) {
 
 }  // namespace
 
-extern "C" void glfwSwapInterval(int interval) {
-    event("interval " + std::to_string(interval));
-    using Fn = void (*)(int);
-    reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "glfwSwapInterval"))(interval);
-}
-
-extern "C" void glfwSwapBuffers(GLFWwindow* window) {
-    event("present " + shownWindows());
-    using Fn = void (*)(GLFWwindow*);
-    reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "glfwSwapBuffers"))(window);
-    if (++presents == closeAfterPresents) glfwSetWindowShouldClose(window, GLFW_TRUE);
-}
-
 int main(int argc, char** argv) {
+    // Each presented frame with the stage windows it showed.
+    presentSuffix = [] { return activeWindows({"Info", "Progress", "Log", "Submitting results"}); };
+    afterPresent = [](GLFWwindow* window) {
+        if (++presents == closeAfterPresents) glfwSetWindowShouldClose(window, GLFW_TRUE);
+    };
     const std::string mode = argc > 1 ? argv[1] : "run";
     CpuEngineOptions options;
     options.makeBenchmark = [](CpuWorkload w) {
@@ -115,8 +89,8 @@ int main(int argc, char** argv) {
     };
     {
         Application app(factory, [](const StageResults& results) {
-            event("finish integer " + listText(results.cpu_integer));
-            event("finish float " + listText(results.cpu_float));
+            harnessEvent("finish integer " + listText(results.cpu_integer));
+            harnessEvent("finish float " + listText(results.cpu_float));
         });
         appWindow = app.window;
         app.mainLoop();
@@ -124,7 +98,7 @@ int main(int argc, char** argv) {
     // The stage is gone; its workers were told to stop when it went.
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (mode == "close" && !abortSeen.load() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
-    if (abortSeen.load()) event("workers stopped");
-    event("exit");
+    if (abortSeen.load()) harnessEvent("workers stopped");
+    harnessEvent("exit");
     return 0;
 }

@@ -2,40 +2,22 @@
 // result lists handed on, and a window closed in the middle of a test.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/command.h"
+
 namespace {
 
-struct HarnessRun {
-    std::vector<std::string> lines;
-    std::string output;
-    int exitCode = -1;
-};
-
-HarnessRun runHarness(const std::string& mode) {
-    HarnessRun run;
-    FILE* pipe = popen((std::string("'") + CPU_STAGE_HARNESS + "' " + mode + " 2>/dev/null").c_str(), "r");
-    if (!pipe) return run;
-    std::array<char, 4096> buffer{};
-    while (fgets(buffer.data(), static_cast<int>(buffer.size()), pipe)) run.output += buffer.data();
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::istringstream in(run.output);
-    for (std::string line; std::getline(in, line);) run.lines.push_back(line);
-    return run;
+CommandRun runHarness(const std::string& mode) {
+    return runCommand(std::string("'") + CPU_STAGE_HARNESS + "' " + mode + " 2>/dev/null");
 }
 
 TEST(CpuStage, ShowsItsWindowsAndHandsOnBothLists) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
-    const HarnessRun run = runHarness("run");
+    const CommandRun run = runHarness("run");
     ASSERT_EQ(run.exitCode, 0) << run.output;
 
     std::vector<std::string> changes;
@@ -65,7 +47,7 @@ TEST(CpuStage, ShowsItsWindowsAndHandsOnBothLists) {
 TEST(CpuStage, WindowClosedDuringATestEndsTheProgram) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
     // The test window is ten minutes long; the program ends only because nothing waits for it.
-    const HarnessRun run = runHarness("close");
+    const CommandRun run = runHarness("close");
     ASSERT_EQ(run.exitCode, 0) << run.output;
     ASSERT_GE(run.lines.size(), 2u) << run.output;
     EXPECT_EQ(run.lines[run.lines.size() - 2], "workers stopped") << run.output;

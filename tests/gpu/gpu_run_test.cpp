@@ -3,40 +3,20 @@
 // results are handed on.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/command.h"
+
 namespace {
 
-struct HarnessRun {
-    std::vector<std::string> lines;
-    std::string output;
-    int exitCode = -1;
-};
-
-HarnessRun runHarness() {
-    HarnessRun run;
-    FILE* pipe = popen((std::string("'") + GPU_HARNESS + "' 2>/dev/null").c_str(), "r");
-    if (!pipe) return run;
-    std::array<char, 4096> buffer{};
-    while (fgets(buffer.data(), static_cast<int>(buffer.size()), pipe)) run.output += buffer.data();
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::istringstream in(run.output);
-    for (std::string line; std::getline(in, line);) run.lines.push_back(line);
-    return run;
-}
+CommandRun runHarness() { return runCommand(std::string("'") + GPU_HARNESS + "' 2>/dev/null"); }
 
 TEST(GpuRun, SwapIntervalAndPresentsAcrossTheGpuAndSubmitStages) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
-    const HarnessRun run = runHarness();
+    const CommandRun run = runHarness();
     ASSERT_EQ(run.exitCode, 0) << run.output;
 
     // Stage starts and swap intervals, in order: the first head starts before its interval is

@@ -18,6 +18,8 @@
 #include "core/globals.h"
 #include "render/gl.h"
 #include "stages/GpuBenchmark.h"
+#include "tests/support/gl_context.h"
+#include "tests/support/screenshots.h"
 
 namespace {
 
@@ -68,33 +70,10 @@ int lumaRange(const Image& image) {
 bool looksAlive(const Image& image) { return distinctColours(image) >= 64 && lumaRange(image) >= 24; }
 bool moved(const Image& a, const Image& b) { return changedShare(a, b) >= 0.05; }
 
-std::string screenshotDir() {
-    const char* dir = std::getenv("TALLYFORGE_SCREENSHOT_DIR");
-    return dir ? dir : ".";
-}
-
 class SceneTest : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (!std::getenv("DISPLAY") || !glfwInit()) return;
-        glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
-        glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
-        glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 3);
-        glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
-        glfwWindowHint(GLFW_OPENGL_FORWARD_COMPAT, GLFW_TRUE);
-        window = glfwCreateWindow(64, 36, "scene test", nullptr, nullptr);
-        if (!window) return;
-        glfwMakeContextCurrent(window);
-        if (gladLoadGL(glfwGetProcAddress) == 0) {
-            glfwDestroyWindow(window);
-            window = nullptr;
-        }
-    }
-    static void TearDownTestSuite() {
-        if (window) glfwDestroyWindow(window);
-        window = nullptr;
-        glfwTerminate();
-    }
+    static void SetUpTestSuite() { window = createHiddenGlContext(64, 36, "scene test"); }
+    static void TearDownTestSuite() { destroyHiddenGlContext(window); }
     void SetUp() override {
         if (!window) GTEST_SKIP() << "needs an X display with OpenGL 3.3 (run under xvfb-run)";
         monitorWidth = 1280;

@@ -2,7 +2,6 @@
 // the loader's function pointers for counting wrappers, which leaves the product code as it is.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "assets/assets.h"
 #include "core/globals.h"
 #include "render/Model.h"
+#include "tests/support/gl_context.h"
 
 namespace {
 
@@ -67,16 +67,8 @@ std::vector<unsigned char> encodePng(int w, int h, int channels, const std::vect
 class RenderTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (!std::getenv("DISPLAY") || !glfwInit()) return;
-        glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
-        glfwWindowHint(GLFW_CONTEXT_VERSION_MAJOR, 3);
-        glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 3);
-        glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
-        glfwWindowHint(GLFW_OPENGL_FORWARD_COMPAT, GLFW_TRUE);
-        window = glfwCreateWindow(kWidth, kHeight, "render test", nullptr, nullptr);
+        window = createHiddenGlContext(kWidth, kHeight, "render test");
         if (!window) return;
-        glfwMakeContextCurrent(window);
-        if (!gladLoadGL(glfwGetProcAddress)) return;
         realUseProgram = glad_glUseProgram;
         realDeleteProgram = glad_glDeleteProgram;
         realDrawArrays = glad_glDrawArrays;
@@ -88,10 +80,7 @@ protected:
         glad_glDrawElements = countDrawElements;
         glad_glGetUniformLocation = countGetUniformLocation;
     }
-    static void TearDownTestSuite() {
-        if (window) glfwDestroyWindow(window);
-        glfwTerminate();
-    }
+    static void TearDownTestSuite() { destroyHiddenGlContext(window); }
     void SetUp() override {
         if (!window) GTEST_SKIP() << "needs an X display with OpenGL 3.3 (run under xvfb-run)";
         monitorWidth = kWidth;

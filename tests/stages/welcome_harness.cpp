@@ -1,13 +1,8 @@
 // Runs the real welcome stage in the real shell and presses its buttons with xdotool,
 // printing what happened one event a line. The management provider reads the fixture
 // tree given as the second argument, so the power check sees the battery it describes.
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <vector>
 
 #include <imgui.h>
 #include <imgui_internal.h>
@@ -16,57 +11,10 @@
 #include "core/globals.h"
 #include "stages/WelcomeStage.h"
 #include "sysinfo/linux_provider.h"
-
-extern char** environ;
+#include "tests/support/harness.h"
+#include "tests/support/screenshots.h"
 
 namespace {
-
-void event(const std::string& text) {
-    std::printf("%s\n", text.c_str());
-    std::fflush(stdout);
-}
-
-void run(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return event("spawn-failed");
-    int status = 0;
-    waitpid(pid, &status, 0);
-}
-
-struct Point {
-    float x = 0, y = 0;
-    bool shown = false;
-};
-
-void click(Point p) {
-    run({"xdotool", "mousemove", "--sync", std::to_string(static_cast<int>(p.x)),
-         std::to_string(static_cast<int>(p.y)), "click", "1"});
-}
-
-std::string screenshot(const std::string& name) {
-    const char* dir = std::getenv("TALLYFORGE_SCREENSHOT_DIR");
-    return std::string(dir ? dir : ".") + "/" + name;
-}
-
-ImGuiWindow* shownWindow(const char* name) {
-    ImGuiWindow* w = ImGui::FindWindowByName(name);
-    return w && w->WasActive ? w : nullptr;
-}
-
-// A popup's buttons sit on its last row, first and second from the left.
-Point popupButton(const char* popup, const char* first, const char* second, int n) {
-    ImGuiWindow* w = shownWindow(popup);
-    if (!w) return {};
-    const ImGuiStyle& style = ImGui::GetStyle();
-    const float firstWidth = ImGui::CalcTextSize(first).x + style.FramePadding.x * 2;
-    const float secondWidth = second ? ImGui::CalcTextSize(second).x + style.FramePadding.x * 2 : 0.0f;
-    const float y = w->Pos.y + w->Size.y - 20.0f - ImGui::GetFrameHeight() / 2;
-    const float x = w->Pos.x + 20.0f + (n == 0 ? firstWidth / 2 : firstWidth + style.ItemSpacing.x + secondWidth / 2);
-    return {x, y, true};
-}
 
 class ScriptedWelcome : public WelcomeStage {
 public:
@@ -81,61 +29,61 @@ public:
             start = {};
         if (ImGuiWindow* info = shownWindow("Info"))
             credits = {info->Pos.x + ImGui::GetStyle().WindowPadding.x + 20.0f, info->Pos.y + info->Size.y / 2, true};
-        warningContinue = popupButton("Warning", "Continue", "Cancel", 0);
-        warningCancel = popupButton("Warning", "Continue", "Cancel", 1);
-        creditsClose = popupButton("Credits", "Close", nullptr, 0);
+        warningContinue = popupButtonCentre("Warning", "Continue", "Cancel", 0);
+        warningCancel = popupButtonCentre("Warning", "Continue", "Cancel", 1);
+        creditsClose = popupButtonCentre("Credits", "Close", nullptr, 0);
     }
 
     void update() override {
         ++passes;
         if (scenario == "plugged") {
-            if (passes == 5) click(credits);
+            if (passes == 5) clickAt(credits);
             if (passes == 15) {
-                event(creditsClose.shown ? "credits-open" : "credits-missing");
-                run({"import", "-window", "root", screenshot("welcome-credits.png")});
-                click(creditsClose);
+                harnessEvent(creditsClose.shown ? "credits-open" : "credits-missing");
+                runTool({"import", "-window", "root", screenshotPath("welcome-credits.png")});
+                clickAt(creditsClose);
             }
             if (passes == 20) {
-                event(shownWindow("Credits") ? "credits-still-open" : "credits-closed");
-                run({"import", "-window", "root", screenshot("welcome.png")});
-                click(start);
+                harnessEvent(shownWindow("Credits") ? "credits-still-open" : "credits-closed");
+                runTool({"import", "-window", "root", screenshotPath("welcome.png")});
+                clickAt(start);
             }
         } else if (scenario == "battery") {
-            if (passes == 5) click(start);
+            if (passes == 5) clickAt(start);
             if (passes == 15) {
-                event(warningCancel.shown ? "warning-open" : "warning-missing");
-                run({"import", "-window", "root", screenshot("welcome-warning.png")});
-                click(warningCancel);
+                harnessEvent(warningCancel.shown ? "warning-open" : "warning-missing");
+                runTool({"import", "-window", "root", screenshotPath("welcome-warning.png")});
+                clickAt(warningCancel);
             }
             if (passes == 20) {
-                event(warningCancel.shown ? "warning-still-open" : "warning-closed");
-                click(start);  // the check runs again
+                harnessEvent(warningCancel.shown ? "warning-still-open" : "warning-closed");
+                clickAt(start);  // the check runs again
             }
             if (passes == 30) {
-                event(warningContinue.shown ? "warning-open" : "warning-missing");
-                click(warningContinue);
+                harnessEvent(warningContinue.shown ? "warning-open" : "warning-missing");
+                clickAt(warningContinue);
             }
         }
         if (passes == 300) {
-            event("timeout");
+            harnessEvent("timeout");
             startRequested = true;
         }
     }
 
     bool isFinished(StageResults& results) override {
         const bool done = WelcomeStage::isFinished(results);
-        if (done) event("welcome-finished");
+        if (done) harnessEvent("welcome-finished");
         return done;
     }
 
     std::string scenario;
     int passes = 0;
-    Point start, credits, warningContinue, warningCancel, creditsClose;
+    ScreenPoint start, credits, warningContinue, warningCancel, creditsClose;
 };
 
 class NextStage : public Stage {
 public:
-    void start() override { event("next-started"); }
+    void start() override { harnessEvent("next-started"); }
     void abort() override {}
     void update() override {}
     void drawGui() override {}
@@ -152,7 +100,7 @@ int main(int argc, char** argv) {
     const std::string scenario = argv[1];
     setProviderRoot(argv[2]);
     Application app([&] { return StageQueue{std::make_shared<ScriptedWelcome>(scenario), std::make_shared<NextStage>()}; },
-                    [](const StageResults&) { event("finish"); });
+                    [](const StageResults&) { harnessEvent("finish"); });
     app.mainLoop();
     return 0;
 }

@@ -2,40 +2,23 @@
 // machine without a battery and on one whose battery is discharging.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/command.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-    std::vector<std::string> lines;
-    std::string output;
-    int exitCode = -1;
-};
-
-Outcome runHarness(const std::string& scenario, const fs::path& root) {
-    Outcome o;
-    const std::string command = std::string("'") + WELCOME_HARNESS + "' " + scenario + " '" + root.string() + "' 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return o;
-    std::array<char, 4096> buffer{};
-    while (fgets(buffer.data(), static_cast<int>(buffer.size()), pipe)) o.output += buffer.data();
-    const int status = pclose(pipe);
-    o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::istringstream in(o.output);
-    for (std::string line; std::getline(in, line);) o.lines.push_back(line);
-    return o;
+CommandRun runHarness(const std::string& scenario, const fs::path& root) {
+    return runCommand(std::string("'") + WELCOME_HARNESS + "' " + scenario + " '" + root.string() + "' 2>&1");
 }
 
 void write(const fs::path& file, const std::string& text) {
@@ -58,7 +41,7 @@ fs::path makeRoot(bool battery) {
     return root;
 }
 
-bool has(const Outcome& o, const std::string& line) {
+bool has(const CommandRun& o, const std::string& line) {
     return std::find(o.lines.begin(), o.lines.end(), line) != o.lines.end();
 }
 
@@ -66,7 +49,7 @@ bool has(const Outcome& o, const std::string& line) {
 
 TEST(Welcome, StartBenchmarkWithoutBatteryStartsTheRunAtOnce) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
-    const Outcome o = runHarness("plugged", makeRoot(false));
+    const CommandRun o = runHarness("plugged", makeRoot(false));
     ASSERT_EQ(o.exitCode, 0) << o.output;
     EXPECT_TRUE(has(o, "credits-open")) << o.output;
     EXPECT_TRUE(has(o, "credits-closed")) << o.output;
@@ -79,7 +62,7 @@ TEST(Welcome, StartBenchmarkWithoutBatteryStartsTheRunAtOnce) {
 
 TEST(Welcome, OnBatteryWarnsAndCancelReturnsAndContinueStarts) {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
-    const Outcome o = runHarness("battery", makeRoot(true));
+    const CommandRun o = runHarness("battery", makeRoot(true));
     ASSERT_EQ(o.exitCode, 0) << o.output;
     const std::vector<std::string> expected = {"warning-open", "warning-closed", "warning-open",
                                                "welcome-finished", "next-started", "finish"};

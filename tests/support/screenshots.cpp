@@ -1,0 +1,10 @@
+#include "screenshots.h"
+
+#include <cstdlib>
+
+std::string screenshotDir() {
+    const char* dir = std::getenv("TALLYFORGE_SCREENSHOT_DIR");
+    return dir ? dir : ".";
+}
+
+std::string screenshotPath(const std::string& name) { return screenshotDir() + "/" + name; }
