@@ -1,6 +1,7 @@
 #include "server/service.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <cstdio>

@@ -35,7 +35,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Settings {
     std::string database = "sqlite";
-    int connections = 16;
+    int connections = 8;
     double seconds = 10;
     double rate = 0;
     double pageSeconds = 5;

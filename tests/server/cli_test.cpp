@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sqlite3.h>
+
 #include <fstream>
 
 #include "tests/server/service_testkit.h"
@@ -69,7 +72,7 @@ TEST(CommandLine, BadStartsEndWithAMessageAndStatus2) {
 
 TEST(CommandLine, AddressInUseEndsWithStatus1) {
     testkit::TempDir dir;
-    testkit::ServiceProcess first(dir, {"sqlite:" + dir.file("a.db")});
+    testkit::ServiceProcess first(dir, {"sqlite:" + dir.file("a.db"), false, 0, {}});
     std::string why;
     ASSERT_TRUE(first.start(&why)) << why;
     std::string out;
@@ -79,6 +82,29 @@ TEST(CommandLine, AddressInUseEndsWithStatus1) {
               1)
         << out;
     EXPECT_NE(out.find("cannot listen on 127.0.0.1:" + std::to_string(first.port())), std::string::npos) << out;
+}
+
+// A database written by a newer service is left alone rather than misread.
+TEST(CommandLine, NewerSchemaIsRefused) {
+    testkit::TempDir dir;
+    const std::string url = "sqlite:" + dir.file("results.db");
+    {
+        testkit::ServiceProcess service(dir, {url, false, 0, {}});
+        std::string why;
+        ASSERT_TRUE(service.start(&why)) << why;
+        ASSERT_EQ(service.stop(SIGTERM), 0);
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(dir.file("results.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "UPDATE schema_version SET version = 99", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    std::string out;
+    EXPECT_EQ(runProgram({serviceExecutable(), "--plain-http", "--salt", saltFile(), "--listen", "127.0.0.1:0",
+                          "--database", url},
+                         &out),
+              2);
+    EXPECT_NE(out.find("the database schema is version 99, newer than this service knows (1)"), std::string::npos)
+        << out;
 }
 
 }  // namespace

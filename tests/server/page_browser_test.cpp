@@ -69,7 +69,7 @@ TEST(ResultPageInBrowser, ChartsAndFiguresAreInTheDom) {
     if (chromium.empty()) GTEST_SKIP() << "Chromium is not installed (Debian package chromium); page not rendered";
 
     testkit::TempDir dir;
-    ServiceProcess service(dir, {"sqlite:" + dir.file("results.db")});
+    ServiceProcess service(dir, {"sqlite:" + dir.file("results.db"), false, 0, {}});
     std::string why;
     ASSERT_TRUE(service.start(&why)) << why;
     std::string id;
