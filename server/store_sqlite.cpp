@@ -1,11 +1,17 @@
 // SQLite: one file in WAL mode with synchronous=FULL, so a committed transaction survives
-// a crash or power loss. One writing connection (the group-commit thread) and a pool of
-// reading connections, which WAL lets run alongside the writer.
+// a crash or power loss. One writing connection (the group-commit thread), a pool of
+// reading connections, which WAL lets run alongside the writer, and a checkpointing
+// connection that copies the WAL back into the database file in the background, so
+// that commits never wait for that copy.
 
 #include <sqlite3.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "server/connection_pool.h"
 #include "server/identifier.h"
@@ -140,15 +146,31 @@ struct Reader {
     Statement find, recent, count;
 };
 
+// Pages in the WAL after which the background checkpoint runs. Index pages rewritten
+// by many commits are copied once per checkpoint, so fewer checkpoints mean less work.
+constexpr int kCheckpointPages = 4000;
+
 class SqliteStore final : public ResultStore {
 public:
     explicit SqliteStore(const std::string& path)
-        : path_(path),
-          writer_(path, true),
+        : writer_(path, true),
+          checkpointer_(path, true),
           readers_([path] { return std::make_unique<Reader>(path); }) {
         migrate();
         insert_.emplace(writer_, insertSql());
         byDigest_.emplace(writer_, "SELECT id FROM results WHERE digest = ?");
+        sqlite3_wal_autocheckpoint(writer_.handle(), 0);
+        sqlite3_wal_hook(writer_.handle(), &SqliteStore::walGrew, this);
+        checkpointThread_ = std::thread([this] { checkpointLoop(); });
+    }
+
+    ~SqliteStore() override {
+        {
+            std::lock_guard lock(checkpointMutex_);
+            stopping_ = true;
+        }
+        checkpointWake_.notify_one();
+        checkpointThread_.join();
     }
 
     std::vector<InsertOutcome> insertBatch(const std::vector<NewResult>& results) override {
@@ -212,6 +234,35 @@ public:
     }
 
 private:
+    // Runs on the writer after each commit. The background checkpoint copies while
+    // commits go on, so under steady load it never finds the WAL fully copied and the WAL
+    // would grow without end; once it is twice the threshold the writer finishes the
+    // copy itself (little is left by then), and the next commit starts the WAL afresh.
+    static int walGrew(void* self, sqlite3* db, const char*, int pages) {
+        auto* store = static_cast<SqliteStore*>(self);
+        if (pages >= 2 * kCheckpointPages) {
+            sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        } else if (pages >= kCheckpointPages) {
+            store->checkpointWake_.notify_one();
+        }
+        return SQLITE_OK;
+    }
+
+    // Copies committed pages from the WAL into the database file, alongside the writer.
+    // A passive checkpoint never blocks the writer or the readers; the WAL then starts
+    // over from its beginning at a later commit once every frame is copied.
+    void checkpointLoop() {
+        std::unique_lock lock(checkpointMutex_);
+        while (!stopping_) {
+            checkpointWake_.wait_for(lock, std::chrono::seconds(1));
+            if (stopping_) break;
+            lock.unlock();
+            int logPages = 0, copied = 0;
+            sqlite3_wal_checkpoint_v2(checkpointer_.handle(), nullptr, SQLITE_CHECKPOINT_PASSIVE, &logPages, &copied);
+            lock.lock();
+        }
+    }
+
     InsertOutcome insertOne(const NewResult& r) {
         // A new identifier could, with odds of about one in 10^21, meet an existing one;
         // then the insert is skipped without a digest match and gets another try.
@@ -260,12 +311,17 @@ private:
         }
     }
 
-    std::string path_;
     std::mutex writeMutex_;
     Database writer_;
+    Database checkpointer_;
     std::optional<Statement> insert_;
     std::optional<Statement> byDigest_;
     ConnectionPool<Reader> readers_;
+
+    std::mutex checkpointMutex_;
+    std::condition_variable checkpointWake_;
+    bool stopping_ = false;
+    std::thread checkpointThread_;
 };
 
 }  // namespace
