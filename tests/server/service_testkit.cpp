@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -160,16 +161,26 @@ bool ServiceProcess::start(std::string* whyNot) {
     }
     argv.insert(argv.end(), config_.extraArgs.begin(), config_.extraArgs.end());
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, logFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 2, 1);
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    const int rc = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
+    const int logFd = open(logFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (logFd < 0) {
+        if (whyNot) *whyNot = "cannot create " + logFile_;
+        return false;
+    }
+    // fork and exec rather than posix_spawn, to tie the service's life to this process:
+    // a test killed by its time limit must not leave a service running.
+    pid_ = fork();
+    if (pid_ == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        dup2(logFd, 1);
+        dup2(logFd, 2);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(logFd);
+    if (pid_ < 0) {
         pid_ = -1;
         if (whyNot) *whyNot = "cannot start " + argv[0];
         return false;
