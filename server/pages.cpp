@@ -66,10 +66,10 @@ h1{margin:0;font-size:34px;line-height:1.2;font-weight:700;letter-spacing:-.3px;
 .scenes .tile{padding:13px 14px}
 .scenes .value{font-size:24px}
 .specs{display:grid;grid-template-columns:repeat(2,1fr);gap:12px;margin:14px 0 0}
-.spec{background:var(--card2);border:1px solid var(--line);border-radius:12px;padding:13px 15px}
-.spec h3{margin:0 0 4px;font-size:12px;letter-spacing:.08em;text-transform:uppercase;color:var(--muted);font-weight:600}
-.spec p{margin:0;overflow-wrap:anywhere}.spec p+p{color:var(--muted);font-size:13.5px}
-.spec .gpu+.gpu{margin-top:8px}
+.part{background:var(--card2);border:1px solid var(--line);border-radius:12px;padding:13px 15px}
+.part h3{margin:0 0 4px;font-size:12px;letter-spacing:.08em;text-transform:uppercase;color:var(--muted);font-weight:600}
+.part p{margin:0;overflow-wrap:anywhere}.part p+p{color:var(--muted);font-size:13.5px}
+.part .gpu+.gpu{margin-top:8px}
 .empty{color:var(--muted);margin:8px 0}
 footer{color:var(--muted);font-size:13px;padding:8px 0 40px;display:flex;flex-wrap:wrap;gap:6px 18px}
 code{font-family:ui-monospace,"DejaVu Sans Mono",Menlo,Consolas,monospace;font-size:12.5px;color:#c7d2fe}
@@ -479,7 +479,7 @@ std::string renderResultPage(const ResultView& r) {
     // The machine.
     const ProcessorInfo& p = inv.processor;
     h += "<section class=\"card\" id=\"machine\"><h2>The machine</h2><div class=\"specs\">";
-    h += "<div class=\"spec\"><h3>Processor</h3><p>" + processor + "</p><p>";
+    h += "<div class=\"part\"><h3>Processor</h3><p>" + processor + "</p><p>";
     std::string line;
     auto add = [&line](const std::string& part) {
         if (!part.empty()) line += (line.empty() ? "" : " \xC2\xB7 ") + part;
@@ -495,10 +495,10 @@ std::string renderResultPage(const ResultView& r) {
     if (!p.socket.empty()) add("Socket " + htmlEscape(p.socket));
     h += line + "</p></div>";
 
-    h += "<div class=\"spec\"><h3>Memory</h3><p>" + memoryText(inv.computer_system.total_physical_memory) +
+    h += "<div class=\"part\"><h3>Memory</h3><p>" + memoryText(inv.computer_system.total_physical_memory) +
          "</p><p>Installed physical memory</p></div>";
 
-    h += "<div class=\"spec\"><h3>Graphics</h3>";
+    h += "<div class=\"part\"><h3>Graphics</h3>";
     for (const VideoControllerInfo& c : inv.video_controllers) {
         h += "<div class=\"gpu\"><p>" + orUnknown(c.name) + "</p>";
         line.clear();
@@ -511,7 +511,7 @@ std::string renderResultPage(const ResultView& r) {
     if (!inv.gl_gpu.vendor.empty()) h += "<p>" + htmlEscape(inv.gl_gpu.vendor) + "</p>";
     h += "</div></div>";
 
-    h += "<div class=\"spec\"><h3>System</h3><p>";
+    h += "<div class=\"part\"><h3>System</h3><p>";
     line.clear();
     add(htmlEscape(inv.computer_system.manufacturer));
     add(htmlEscape(inv.computer_system.model));
@@ -521,7 +521,7 @@ std::string renderResultPage(const ResultView& r) {
     add(htmlEscape(inv.windows_version));
     h += line + "</p></div>";
 
-    h += "<div class=\"spec\"><h3>Screen</h3><p>" + std::to_string(inv.width) + " \xC3\x97 " +
+    h += "<div class=\"part\"><h3>Screen</h3><p>" + std::to_string(inv.width) + " \xC3\x97 " +
          std::to_string(inv.height) + " pixels</p><p>Primary monitor</p></div>";
     h += "</div></section>";
 

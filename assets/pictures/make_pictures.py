@@ -682,9 +682,9 @@ class Board:
                 fx = i * pitch + 0.6
                 u = i / fins
                 # a soft specular band sweeps across the stack
-                spec = math.exp(-((u - 0.62) / 0.16) ** 2) + 0.35 * math.exp(-((u - 0.18) / 0.1) ** 2)
-                body = mix((70, 90, 122), (160, 186, 220), min(1.0, spec))
-                edge = mix((120, 142, 176), (235, 244, 255), min(1.0, spec))
+                shine = math.exp(-((u - 0.62) / 0.16) ** 2) + 0.35 * math.exp(-((u - 0.18) / 0.1) ** 2)
+                body = mix((70, 90, 122), (160, 186, 220), min(1.0, shine))
+                edge = mix((120, 142, 176), (235, 244, 255), min(1.0, shine))
                 layer.rect(fx, 0, fx + pitch * 0.72, h, fill=body + (255,))
                 layer.rect(fx, 0, fx + pitch * 0.2, h, fill=edge + (255,))
                 layer.rect(fx + pitch * 0.6, 0, fx + pitch * 0.72, h, fill=mix(body, (0, 0, 0), 0.45) + (255,))
@@ -708,7 +708,7 @@ class Board:
         self.parts.append(draw)
 
 
-def tube(c, pts, width, dark, body, spec, light=(-0.5, -1.0), shade_steps=7, rim=None):
+def tube(c, pts, width, dark, body, shine, light=(-0.5, -1.0), shade_steps=7, rim=None):
     """A round cable or pipe: stacked strokes that narrow toward the lit side,
     and optionally a faint rim of back light along the shadowed edge."""
     lx, ly = light
@@ -733,7 +733,7 @@ def tube(c, pts, width, dark, body, spec, light=(-0.5, -1.0), shade_steps=7, rim
         t = k / (shade_steps - 1)
         w = width * (0.78 - 0.68 * t)
         shift = (width - w) * 0.30
-        col = mix(dark, body, min(1, t * 1.8)) if t < 0.55 else mix(body, spec, ((t - 0.55) / 0.45) ** 1.5)
+        col = mix(dark, body, min(1, t * 1.8)) if t < 0.55 else mix(body, shine, ((t - 0.55) / 0.45) ** 1.5)
         c.line([(p[0] + n[0] * shift, p[1] + n[1] * shift) for p, n in zip(pts, normals)], col, w)
 
 
@@ -758,8 +758,8 @@ def cable_bundle(rng, ctrl, count, width, colors):
         shadow.line([(x + 14, y + 22) for x, y in p], 210, width * 1.2)
     # draw back to front so neighbours overlap a little like a real bundle
     for i, p in enumerate(paths):
-        dark, body, spec = colors[i % len(colors)]
-        tube(layer, p, width, dark, body, spec, light=(-0.35, -1.0), shade_steps=10, rim=(40, 72, 120))
+        dark, body, shine = colors[i % len(colors)]
+        tube(layer, p, width, dark, body, shine, light=(-0.35, -1.0), shade_steps=10, rim=(40, 72, 120))
         # sleeve braid: faint diagonal hatch along the cable
         for j in range(2, len(p) - 1, 2):
             (ax, ay), (bx, by) = p[j - 1], p[j + 1]
