@@ -35,26 +35,17 @@ struct ShaderObject {
     ShaderObject& operator=(const ShaderObject&) = delete;
 };
 
-void appendShaderLog(GLuint shader, const char* what, std::string& log) {
+// Shader and program objects report their status and log through look-alike calls.
+void appendFailureLog(GLuint object, GLenum statusName, PFNGLGETSHADERIVPROC getIv,
+                      PFNGLGETSHADERINFOLOGPROC getInfoLog, const std::string& what, std::string& log) {
     GLint ok = GL_FALSE;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+    getIv(object, statusName, &ok);
     if (ok == GL_TRUE) return;
     GLint length = 0;
-    glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
+    getIv(object, GL_INFO_LOG_LENGTH, &length);
     std::vector<char> text(static_cast<std::size_t>(length > 0 ? length : 1), '\0');
-    glGetShaderInfoLog(shader, static_cast<GLsizei>(text.size()), nullptr, text.data());
-    log += std::string(what) + " shader did not compile: " + text.data() + "\n";
-}
-
-void appendProgramLog(GLuint program, std::string& log) {
-    GLint ok = GL_FALSE;
-    glGetProgramiv(program, GL_LINK_STATUS, &ok);
-    if (ok == GL_TRUE) return;
-    GLint length = 0;
-    glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
-    std::vector<char> text(static_cast<std::size_t>(length > 0 ? length : 1), '\0');
-    glGetProgramInfoLog(program, static_cast<GLsizei>(text.size()), nullptr, text.data());
-    log += std::string("program did not link: ") + text.data() + "\n";
+    getInfoLog(object, static_cast<GLsizei>(text.size()), nullptr, text.data());
+    log += what + text.data() + "\n";
 }
 
 }  // namespace
@@ -70,9 +61,12 @@ std::shared_ptr<ShaderProgram> buildShaderProgram(const char* fragmentSource, co
     glLinkProgram(program->handle);
     if (failureLog) {
         failureLog->clear();
-        appendShaderLog(fragment.name, "fragment", *failureLog);
-        appendShaderLog(vertex.name, "vertex", *failureLog);
-        appendProgramLog(program->handle, *failureLog);
+        appendFailureLog(fragment.name, GL_COMPILE_STATUS, glGetShaderiv, glGetShaderInfoLog,
+                         "fragment shader did not compile: ", *failureLog);
+        appendFailureLog(vertex.name, GL_COMPILE_STATUS, glGetShaderiv, glGetShaderInfoLog,
+                         "vertex shader did not compile: ", *failureLog);
+        appendFailureLog(program->handle, GL_LINK_STATUS, glGetProgramiv, glGetProgramInfoLog,
+                         "program did not link: ", *failureLog);
     }
     return program;
 }
