@@ -228,6 +228,19 @@ std::string rankBar(const RankFigures& figures, const Standing& standing, std::s
     return s;
 }
 
+// Horizontal grid lines from 0 to the chart's top, each labelled with its value on the left.
+template <class ToY>
+std::string gridLines(double top, double step, double left, double right, ToY y) {
+    std::string s;
+    for (double v = 0; v <= top + step / 2; v += step) {
+        s += "<line class=\"grid\" x1=\"" + fmt(left, 0) + "\" x2=\"" + fmt(right, 0) + "\" y1=\"" +
+             fmt(y(v), 1) + "\" y2=\"" + fmt(y(v), 1) + "\"/>";
+        s += "<text class=\"axis\" x=\"" + fmt(left - 12, 0) + "\" y=\"" + fmt(y(v) + 4, 1) +
+             "\" text-anchor=\"end\">" + compact(v) + "</text>";
+    }
+    return s;
+}
+
 // Score against thread count, one line per kernel.
 std::string cpuChart(const StageResults& score) {
     const std::size_t n = std::max(score.cpu_integer.size(), score.cpu_float.size());
@@ -247,12 +260,7 @@ std::string cpuChart(const StageResults& score) {
                     "<span><i class=\"sw float\"></i>Floating point (five-body)</span></div>";
     s += "<svg id=\"cpu-chart\" class=\"chart\" viewBox=\"0 0 " + fmt(W, 0) + " " + fmt(H, 0) +
          "\" role=\"img\" aria-label=\"Processor score against thread count\">";
-    for (double v = 0; v <= top + step / 2; v += step) {
-        s += "<line class=\"grid\" x1=\"" + fmt(L, 0) + "\" x2=\"" + fmt(W - R, 0) + "\" y1=\"" +
-             fmt(y(v), 1) + "\" y2=\"" + fmt(y(v), 1) + "\"/>";
-        s += "<text class=\"axis\" x=\"" + fmt(L - 12, 0) + "\" y=\"" + fmt(y(v) + 4, 1) +
-             "\" text-anchor=\"end\">" + compact(v) + "</text>";
-    }
+    s += gridLines(top, step, L, W - R, y);
     for (std::size_t i = 0; i < n; ++i) {
         s += "<text class=\"axis\" x=\"" + fmt(x(i), 1) + "\" y=\"" + fmt(H - B + 22, 0) +
              "\" text-anchor=\"middle\">" + std::to_string(kThreadCounts[i]) + "</text>";
@@ -314,12 +322,7 @@ std::string gpuChart(const std::vector<GpuTestResult>& gpu) {
                     "<span><i class=\"sw p1\"></i>1&#160;% low</span></div>";
     s += "<svg id=\"gpu-chart\" class=\"chart\" viewBox=\"0 0 " + fmt(W, 0) + " " + fmt(H, 0) +
          "\" role=\"img\" aria-label=\"Frame rates of the four scenes\">";
-    for (double v = 0; v <= top + step / 2; v += step) {
-        s += "<line class=\"grid\" x1=\"" + fmt(L, 0) + "\" x2=\"" + fmt(W - R, 0) + "\" y1=\"" +
-             fmt(y(v), 1) + "\" y2=\"" + fmt(y(v), 1) + "\"/>";
-        s += "<text class=\"axis\" x=\"" + fmt(L - 12, 0) + "\" y=\"" + fmt(y(v) + 4, 1) +
-             "\" text-anchor=\"end\">" + compact(v) + "</text>";
-    }
+    s += gridLines(top, step, L, W - R, y);
     s += "<text class=\"title\" transform=\"translate(16 " + fmt(T + plotH / 2, 0) +
          ") rotate(-90)\" text-anchor=\"middle\">Frames per second</text>";
     const double groupW = plotW / 4;
