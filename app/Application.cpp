@@ -6,16 +6,10 @@
 #include <imgui_impl_glfw.h>
 #include <imgui_impl_opengl3.h>
 
+#include "app/Gui.h"
 #include "assets/assets.h"
 #include "core/globals.h"
 #include "platform/platform.h"
-
-namespace {
-constexpr ImGuiWindowFlags kFixedWindowFlags =
-    ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
-    ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_AlwaysAutoResize;
-static_assert(kFixedWindowFlags == 111);
-}  // namespace
 
 void onFocusChanged(GLFWwindow* window, int focused) {
     if (!focused) {

@@ -6,14 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "app/Gui.h"
 #include "assets/assets.h"
 #include "core/globals.h"
-
-namespace {
-constexpr ImGuiWindowFlags kFixedWindowFlags =
-    ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
-    ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_AlwaysAutoResize;
-}  // namespace
 
 CpuBenchmarkStage::CpuBenchmarkStage(CpuEngineOptions options) : engine(std::move(options)) {}
 

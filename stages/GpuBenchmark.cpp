@@ -8,15 +8,12 @@
 
 #include <imgui.h>
 
+#include "app/Gui.h"
 #include "assets/assets.h"
 #include "core/globals.h"
 #include "render/Model.h"
 
 namespace {
-
-constexpr ImGuiWindowFlags kFixedWindowFlags =
-    ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
-    ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_AlwaysAutoResize;
 
 std::int64_t steadyNanoseconds() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())

@@ -2,6 +2,7 @@
 
 #include <imgui.h>
 
+#include "app/Gui.h"
 #include "assets/assets.h"
 #include "core/globals.h"
 #include "sysinfo/power.h"
@@ -14,9 +15,6 @@
 #endif
 
 namespace {
-constexpr ImGuiWindowFlags kFixedWindowFlags =
-    ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
-    ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_AlwaysAutoResize;
 
 constexpr const char* kWelcomeText =
     "Welcome to the Tallyforge Benchmark!\n\nThe following test will assess the performance of your computer.\n"
