@@ -1,5 +1,6 @@
 #include "app/Application.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <imgui.h>
@@ -10,6 +11,10 @@
 #include "assets/assets.h"
 #include "core/globals.h"
 #include "platform/platform.h"
+
+namespace {
+constexpr int kFollowUpFrames = 3;
+}  // namespace
 
 void onFocusChanged(GLFWwindow* window, int focused) {
     if (!focused) {
@@ -36,6 +41,7 @@ Application::Application(const StageFactory& makeStages, FinishAction finishActi
     if (!mode) fatalError("Cannot get video mode!");
     monitorWidth = mode->width;
     monitorHeight = mode->height;
+    if (mode->refreshRate > 0) refreshRate = mode->refreshRate;
 
     window = glfwCreateWindow(monitorWidth, monitorHeight, "Tallyforge Benchmark", monitor, nullptr);
     if (!window) fatalError("Cannot create window!");
@@ -90,6 +96,7 @@ void Application::mainLoop() {
     applySwapInterval(*head);
 
     while (!glfwWindowShouldClose(window)) {
+        const double frameStart = glfwGetTime();
         renderFrame();
         head->update();
         if (head->isFinished(results)) {
@@ -103,6 +110,30 @@ void Application::mainLoop() {
             applySwapInterval(*head);
             head->start();
         }
+        waitForNextFrame(*head, frameStart);
+    }
+}
+
+// The swap interval alone does not pace the loop wherever it is not honoured (a driver set
+// to "vsync off", a software renderer, a virtual display), and then an interface drawing as
+// fast as it can takes processor time from the CPU test it shows. So stages that want
+// vertical sync are paced here too; the GPU stages, which are what is measured, never are.
+void Application::waitForNextFrame(Stage& head, double frameStart) {
+    if (!head.wantsVsync()) {
+        glfwPollEvents();
+        return;
+    }
+    const double stageRate = head.maxFrameRate() > 0 ? head.maxFrameRate() : refreshRate;
+    // After an event the interface may need a few more frames to show its answer (a popup
+    // appears the frame after it opens and is sized on the next), so those come at once.
+    const double rate = followUpFrames > 0 ? std::max(stageRate, refreshRate) : stageRate;
+    if (followUpFrames > 0) --followUpFrames;
+    const double deadline = frameStart + 1.0 / rate;
+    const double before = glfwGetTime();
+    if (before < deadline) {
+        glfwWaitEventsTimeout(deadline - before);
+        if (glfwGetTime() < deadline - 0.001) followUpFrames = kFollowUpFrames;  // woken by an event
+    } else {
         glfwPollEvents();
     }
 }

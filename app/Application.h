@@ -30,7 +30,10 @@ public:
 
 private:
     void applySwapInterval(Stage& stage);
+    void waitForNextFrame(Stage& head, double frameStart);
     FinishAction finish;
+    double refreshRate = 60.0;  // of the monitor's video mode, where it tells one
+    int followUpFrames = 0;
 };
 
 // Brings the full-screen window back whenever it loses the focus (e.g. Alt+Tab).

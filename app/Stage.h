@@ -21,6 +21,9 @@ public:
     virtual void drawGui() = 0;
     virtual bool isFinished(StageResults& results) = 0;
     virtual bool wantsVsync() { return true; }
+    // The most frames per second the shell draws while this stage is the head and wants
+    // vertical sync; 0 means the display's refresh rate. Input still wakes the shell at once.
+    virtual double maxFrameRate() { return 0.0; }
 
     // Draws `models` in order, switching programs only when the next model's differs.
     void drawScene();

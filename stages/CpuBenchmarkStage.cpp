@@ -2,6 +2,7 @@
 
 #include <imgui.h>
 
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,7 +11,32 @@
 #include "assets/assets.h"
 #include "core/globals.h"
 
-CpuBenchmarkStage::CpuBenchmarkStage(CpuEngineOptions options) : engine(std::move(options)) {}
+struct CpuBenchmarkStage::Waker {
+    std::mutex mutex;
+    bool active = true;
+};
+
+namespace {
+
+// The engine thread outlives the stage; once the stage is gone, GLFW may be too.
+CpuEngineOptions withWakeUp(CpuEngineOptions options, const std::shared_ptr<CpuBenchmarkStage::Waker>& waker) {
+    options.onProgress = [waker, next = std::move(options.onProgress)] {
+        if (next) next();
+        std::lock_guard<std::mutex> lock(waker->mutex);
+        if (waker->active) glfwPostEmptyEvent();
+    };
+    return options;
+}
+
+}  // namespace
+
+CpuBenchmarkStage::CpuBenchmarkStage(CpuEngineOptions options)
+    : waker(std::make_shared<Waker>()), engine(withWakeUp(std::move(options), waker)) {}
+
+CpuBenchmarkStage::~CpuBenchmarkStage() {
+    std::lock_guard<std::mutex> lock(waker->mutex);
+    waker->active = false;
+}
 
 void CpuBenchmarkStage::start() {
     auto program = buildShaderProgram(materialFragmentShader, modelVertexShader);

@@ -23,7 +23,8 @@ inline constexpr std::array<std::uint64_t, 11> kThreadCounts = {1, 2, 4, 6, 8, 1
 inline constexpr std::size_t kCpuTestCount = 2 * kThreadCounts.size();
 
 struct CpuEngineOptions {
-    // How long each test's workers run, timed from after the last worker was launched.
+    // How long each test's workers run, timed from the start gate's opening, after the last
+    // worker was launched.
     std::chrono::nanoseconds window = std::chrono::seconds(2);
     // The pause after the last test, before the results are handed over.
     std::chrono::nanoseconds finalPause = std::chrono::seconds(1);
@@ -34,6 +35,9 @@ struct CpuEngineOptions {
     std::function<std::future<std::uint64_t>(std::function<std::uint64_t()>)> launchWorker;
     // Starts the engine thread and lets it go. Empty: a detached std::thread.
     std::function<void(std::function<void()>)> startThread;
+    // Called on the engine thread after each test and when the engine has finished, so that
+    // a display that draws only a few frames a second can show the change at once.
+    std::function<void()> onProgress;
 };
 
 // Fills in the defaults of every empty member.
@@ -43,11 +47,13 @@ struct CpuTestOutcome {
     std::uint64_t score = 0;             // sum of the workers' results
     std::size_t workersStarted = 0;      // fewer than asked only when a launch failed
     std::chrono::nanoseconds window{0};  // measured length of the window
+    std::chrono::nanoseconds launch{0};  // launching the workers, before the window opened
     std::string launchError;             // why a launch failed; empty when all started
 };
 
-// One test: launches threadCount workers that call benchmark.run, keeps the window open
-// for options.window after the last launch, closes it and sums what the workers return.
+// One test: launches threadCount workers, which wait at a start gate until the last one is
+// launched and then call benchmark.run; keeps the window open for options.window from the
+// gate's opening, closes it and sums what the workers return.
 // Every worker has returned before this does. `options` must have its defaults filled in.
 CpuTestOutcome runTest(CpuBenchmark& benchmark, std::size_t threadCount, std::atomic<bool>& abortFlag,
                        const CpuEngineOptions& options);

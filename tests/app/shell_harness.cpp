@@ -34,12 +34,14 @@ public:
         return done;
     }
     bool wantsVsync() override { return vsync; }
+    double maxFrameRate() override { return frameRate; }
     ~RecordingStage() override { harnessEvent("destroy " + name); }
 
     std::string name;
     bool vsync;
     int finishAfter;  // passes; 0 = never by itself
     int passes = 0;
+    double frameRate = 0;
     ScreenPoint quit, cancel;
     void (*script)(RecordingStage&) = nullptr;
 };
@@ -64,6 +66,25 @@ void quitScript(RecordingStage& s) {
     }
 }
 
+// Runs for a second of its own, then reports how many frames it drew.
+class TimedStage : public RecordingStage {
+public:
+    TimedStage(std::string stageName, bool vsync, double rate) : RecordingStage(std::move(stageName), vsync, 0) {
+        frameRate = rate;
+    }
+    void start() override { started = glfwGetTime(); }
+    void drawGui() override { ++frames; }
+    void update() override {}
+    bool isFinished(StageResults&) override {
+        if (glfwGetTime() - started < 1.0) return false;
+        harnessEvent("frames " + name + " " + std::to_string(frames));
+        return true;
+    }
+
+    double started = 0;
+    int frames = 0;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -82,8 +103,13 @@ int main(int argc, char** argv) {
             q->script = quit ? &quitScript<0> : &quitScript<1>;
             return StageQueue{q, std::make_shared<RecordingStage>("L", true, 1)};
         };
+    } else if (scenario == "pacing") {
+        factory = [] {
+            return StageQueue{std::make_shared<TimedStage>("paced", true, 5.0),
+                              std::make_shared<TimedStage>("unpaced", false, 5.0)};
+        };
     } else {
-        std::fprintf(stderr, "usage: shell_harness sequence|quit|cancel\n");
+        std::fprintf(stderr, "usage: shell_harness sequence|quit|cancel|pacing\n");
         return 2;
     }
     {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -76,6 +77,25 @@ TEST(Shell, CancelClosesPopupAndRunGoesOn) {
     EXPECT_EQ(std::count(l.begin(), l.end(), "timeout"), 0);
     EXPECT_NE(std::find(l.begin(), l.end(), "start L"), l.end());
     EXPECT_NE(std::find(l.begin(), l.end(), "finish"), l.end()) << run.output;
+}
+
+// Wherever the swap interval is not honoured (here Xvfb), a stage that wants vertical sync is
+// paced by the shell itself, while a stage that does not want it is drawn as fast as it goes.
+TEST(Shell, PacesStagesThatWantVsyncAndNoOthers) {
+    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    const CommandRun run = harness("pacing");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    int paced = -1, unpaced = -1;
+    for (const std::string& line : run.lines) {
+        std::sscanf(line.c_str(), "frames paced %d", &paced);
+        std::sscanf(line.c_str(), "frames unpaced %d", &unpaced);
+    }
+    // One second at 5 frames per second: 5 frames and the one that ends it, plus the quick
+    // frames that follow the window's own events as it is mapped and focused.
+    EXPECT_GE(paced, 1) << run.output;
+    EXPECT_LE(paced, 15) << run.output;
+    // An empty frame takes a few milliseconds even on a software renderer.
+    EXPECT_GT(unpaced, 30) << run.output;
 }
 
 TEST(Shell, StartWithoutDisplayFailsWithMessage) {

@@ -91,9 +91,11 @@ TEST(CpuEngine, FullRunFillsBothListsLogAndProgress) {
     std::set<std::tuple<std::size_t, std::size_t, float>> seen;
     CpuEngine* enginePtr = nullptr;
 
+    std::atomic<int> progressCalls{0};
     CpuEngineOptions options;
     options.window = 5ms;
     options.finalPause = 1s;
+    options.onProgress = [&] { progressCalls.fetch_add(1); };
     options.makeBenchmark = fakeKernels([&] {
         std::lock_guard<std::mutex> lock(seenMutex);
         seen.emplace(enginePtr->testsDone(), enginePtr->currentThreads(), enginePtr->progress());
@@ -117,6 +119,8 @@ TEST(CpuEngine, FullRunFillsBothListsLogAndProgress) {
 
     ASSERT_TRUE(waitUntil([&] { return engine.finished(); }));
     ASSERT_TRUE(engine.isFinished(results));
+    // The display is woken after every test and once more when the results are ready.
+    EXPECT_TRUE(waitUntil([&] { return progressCalls.load() == 23; }));
     ASSERT_EQ(results.cpu_integer.size(), kThreadCounts.size());
     ASSERT_EQ(results.cpu_float.size(), kThreadCounts.size());
     for (std::size_t i = 0; i < kThreadCounts.size(); ++i) {
@@ -174,6 +178,35 @@ TEST(CpuEngine, AbortMakesEveryLaterTestScoreZero) {
         }
     }
     EXPECT_EQ(lines(engine.logText()).size(), 23u);
+}
+
+// Launching many threads takes a noticeable part of the window on a small processor; a worker
+// that started working before the last launch would score work done outside the window.
+TEST(CpuEngine, WorkersStartWorkingOnlyOnceTheLastIsLaunched) {
+    constexpr std::size_t kWorkers = 8;
+    std::atomic<std::size_t> launched{0};
+    std::mutex seenMutex;
+    std::vector<std::size_t> launchedWhenRunning;
+    FakeKernel kernel(1, [&] {
+        std::lock_guard<std::mutex> lock(seenMutex);
+        launchedWhenRunning.push_back(launched.load());
+    });
+    CpuEngineOptions options = withDefaults({});
+    options.window = 5ms;
+    options.launchWorker = [&](std::function<std::uint64_t()> work) {
+        auto future = std::async(std::launch::async, std::move(work));
+        std::this_thread::sleep_for(2ms);  // time enough for an ungated worker to begin
+        launched.fetch_add(1);
+        return future;
+    };
+    std::atomic<bool> abortFlag{false};
+    const CpuTestOutcome outcome = runTest(kernel, kWorkers, abortFlag, options);
+
+    EXPECT_EQ(outcome.score, kWorkers);
+    EXPECT_GE(outcome.launch, kWorkers * 2ms);
+    EXPECT_GE(outcome.window, 5ms);
+    ASSERT_EQ(launchedWhenRunning.size(), kWorkers);
+    for (const std::size_t seen : launchedWhenRunning) EXPECT_EQ(seen, kWorkers);
 }
 
 TEST(CpuEngine, WorkerThatCannotStartEndsTheTestWithTheOthers) {
