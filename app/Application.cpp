@@ -119,7 +119,7 @@ void Application::mainLoop() {
 // fast as it can takes processor time from the CPU test it shows. So stages that want
 // vertical sync are paced here too; the GPU stages, which are what is measured, never are.
 void Application::waitForNextFrame(Stage& head, double frameStart) {
-    if (!head.wantsVsync()) {
+    if (!head.wantsVsync() || glfwWindowShouldClose(window)) {
         glfwPollEvents();
         return;
     }
