@@ -13,6 +13,7 @@
 //       [--repeat-in alone|shell] [--window-ms MS]
 // Defaults: 2 rounds of fidelity, no repeatability series, the product's 2000 ms window.
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -40,6 +41,27 @@ double clockSeconds(clockid_t id) {
     timespec t{};
     clock_gettime(id, &t);
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// The machine's processor time from /proc/stat, in seconds: busy (all processes) and stolen
+// (by the hypervisor, for other guests). Zero where it cannot be read.
+struct MachineTime {
+    double busy = 0, steal = 0;
+};
+
+MachineTime machineTime() {
+    MachineTime m;
+    if (FILE* f = std::fopen("/proc/stat", "r")) {
+        unsigned long long v[8] = {};
+        if (std::fscanf(f, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
+                        &v[6], &v[7]) == 8) {
+            const double tick = 1.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+            m.busy = static_cast<double>(v[0] + v[1] + v[2] + v[5] + v[6]) * tick;
+            m.steal = static_cast<double>(v[7]) * tick;
+        }
+        std::fclose(f);
+    }
+    return m;
 }
 
 // The product's kernel, with the processor time of every worker added up, so that what the
@@ -77,6 +99,7 @@ struct Run {
     double processCpu = 0;   // processor seconds of the whole process
     double workerCpu = 0;    // of which the workers
     std::uint64_t frames = 0;
+    MachineTime machine;     // the whole machine's, over the same time
 
     double cores() const { return processCpu / wall; }
     double otherCores() const { return (processCpu - workerCpu) / wall; }
@@ -92,10 +115,16 @@ CpuEngineOptions measuredOptions(std::chrono::milliseconds window, const std::sh
     return options;
 }
 
+MachineTime since(const MachineTime& m0) {
+    const MachineTime m1 = machineTime();
+    return {m1.busy - m0.busy, m1.steal - m0.steal};
+}
+
 // The engine on its own: no window, the calling thread asleep while it runs.
 Run runAlone(std::chrono::milliseconds window) {
     auto ns = std::make_shared<std::atomic<std::int64_t>>(0);
     Run run;
+    const MachineTime m0 = machineTime();
     const double cpu0 = clockSeconds(CLOCK_PROCESS_CPUTIME_ID);
     const auto t0 = Clock::now();
     {
@@ -106,6 +135,7 @@ Run runAlone(std::chrono::milliseconds window) {
     run.wall = std::chrono::duration<double>(Clock::now() - t0).count();
     run.processCpu = clockSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
     run.workerCpu = static_cast<double>(ns->load()) * 1e-9;
+    run.machine = since(m0);
     return run;
 }
 
@@ -117,9 +147,11 @@ Run runInShell(std::chrono::milliseconds window) {
     std::shared_ptr<CountingCpuStage> stage;
     double cpu0 = 0;
     Clock::time_point t0;
+    MachineTime m0;
     Application app(
         [&] {
             stage = std::make_shared<CountingCpuStage>(measuredOptions(window, ns));
+            m0 = machineTime();
             cpu0 = clockSeconds(CLOCK_PROCESS_CPUTIME_ID);
             t0 = Clock::now();
             return StageQueue{stage};
@@ -130,6 +162,7 @@ Run runInShell(std::chrono::milliseconds window) {
     run.processCpu = clockSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
     run.workerCpu = static_cast<double>(ns->load()) * 1e-9;
     run.frames = stage->frames;
+    run.machine = since(m0);
     return run;
 }
 
@@ -155,7 +188,9 @@ void describeRun(const char* what, int index, const Run& r) {
     std::printf("  %-6s %d: %5.1f s, process %4.2f cores, workers %4.2f, rest %5.3f", what, index, r.wall, r.cores(),
                 r.workerCpu / r.wall, r.otherCores());
     if (r.frames) std::printf(", %llu frames (%.1f per s)", static_cast<unsigned long long>(r.frames), r.frames / r.wall);
-    std::printf("\n");
+    // Other processes here, and other guests of the host: load that is not ours.
+    std::printf("; other processes %4.2f cores, stolen %4.2f\n", std::max(0.0, r.machine.busy - r.processCpu) / r.wall,
+                r.machine.steal / r.wall);
     std::fflush(stdout);
 }
 
