@@ -13,7 +13,18 @@
 #include "platform/platform.h"
 
 namespace {
+
 constexpr int kFollowUpFrames = 3;
+
+// Set by the input callbacks, which the GUI backend calls before its own; read and cleared
+// by the frame pacing. Main thread only.
+bool inputSeen = false;
+
+void onMouseButton(GLFWwindow*, int, int, int) { inputSeen = true; }
+void onScroll(GLFWwindow*, double, double) { inputSeen = true; }
+void onKey(GLFWwindow*, int, int, int, int) { inputSeen = true; }
+void onChar(GLFWwindow*, unsigned int) { inputSeen = true; }
+
 }  // namespace
 
 void onFocusChanged(GLFWwindow* window, int focused) {
@@ -50,6 +61,10 @@ Application::Application(const StageFactory& makeStages, FinishAction finishActi
     glfwGetWindowContentScale(window, &contentScaleX, &scaleY);
     glfwMakeContextCurrent(window);
     glfwSetWindowFocusCallback(window, onFocusChanged);
+    glfwSetMouseButtonCallback(window, onMouseButton);
+    glfwSetScrollCallback(window, onScroll);
+    glfwSetKeyCallback(window, onKey);
+    glfwSetCharCallback(window, onChar);
 
     if (gladLoadGL(glfwGetProcAddress) == 0) fatalError("ERROR: Cannot load OpenGL extensions!");
 
@@ -124,18 +139,19 @@ void Application::waitForNextFrame(Stage& head, double frameStart) {
         return;
     }
     const double stageRate = head.maxFrameRate() > 0 ? head.maxFrameRate() : refreshRate;
-    // After an event the interface may need a few more frames to show its answer (a popup
-    // appears the frame after it opens and is sized on the next), so those come at once.
+    // After input the interface may need a few more frames to show its answer (a popup
+    // appears the frame after it opens and is sized on the next), so those come quickly.
     const double rate = followUpFrames > 0 ? std::max(stageRate, refreshRate) : stageRate;
     if (followUpFrames > 0) --followUpFrames;
     const double deadline = frameStart + 1.0 / rate;
     const double before = glfwGetTime();
     if (before < deadline) {
         glfwWaitEventsTimeout(deadline - before);
-        if (glfwGetTime() < deadline - 0.001) followUpFrames = kFollowUpFrames;  // woken by an event
     } else {
         glfwPollEvents();
     }
+    if (inputSeen) followUpFrames = kFollowUpFrames;
+    inputSeen = false;
 }
 
 void Application::renderFrame() {
