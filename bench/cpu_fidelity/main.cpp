@@ -184,13 +184,17 @@ double stddev(const std::vector<double>& v) {
     return std::sqrt(s / static_cast<double>(v.size() - 1));
 }
 
+// Other processes' share of the machine during a run, in cores.
+double othersCores(const Run& r) { return std::max(0.0, r.machine.busy - r.processCpu) / r.wall; }
+
+constexpr double kQuietCores = 0.05;
+
 void describeRun(const char* what, int index, const Run& r) {
     std::printf("  %-6s %d: %5.1f s, process %4.2f cores, workers %4.2f, rest %5.3f", what, index, r.wall, r.cores(),
                 r.workerCpu / r.wall, r.otherCores());
     if (r.frames) std::printf(", %llu frames (%.1f per s)", static_cast<unsigned long long>(r.frames), r.frames / r.wall);
     // Other processes here, and other guests of the host: load that is not ours.
-    std::printf("; other processes %4.2f cores, stolen %4.2f\n", std::max(0.0, r.machine.busy - r.processCpu) / r.wall,
-                r.machine.steal / r.wall);
+    std::printf("; other processes %4.2f cores, stolen %4.2f\n", othersCores(r), r.machine.steal / r.wall);
     std::fflush(stdout);
 }
 
@@ -231,7 +235,24 @@ void fidelity(int rounds, std::chrono::milliseconds window) {
             return;
         }
     }
-    std::printf("\nMean scores over the rounds, stored (in the shell) / alone:\n");
+    // A round in which other processes took a noticeable share measures them, not us.
+    std::vector<Run> keptAlone, keptShell;
+    for (int i = 0; i < rounds; ++i) {
+        if (othersCores(alone[i]) < kQuietCores && othersCores(shell[i]) < kQuietCores) {
+            keptAlone.push_back(alone[i]);
+            keptShell.push_back(shell[i]);
+        }
+    }
+    if (keptAlone.empty()) {
+        std::printf("\nEvery round had other load on the machine; all are kept.\n");
+    } else {
+        std::printf("\n%zu of %d rounds kept: the others had other processes above %.2f cores.\n", keptAlone.size(),
+                    rounds, kQuietCores);
+        alone = keptAlone;
+        shell = keptShell;
+        rounds = static_cast<int>(alone.size());
+    }
+    std::printf("Mean scores over the rounds, stored (in the shell) / alone:\n");
     std::printf("  threads  integer alone  stored   ratio   float alone  stored   ratio\n");
     double worst = 1e9;
     for (std::size_t k = 0; k < kThreadCounts.size(); ++k) {
