@@ -305,6 +305,12 @@ void repeatability(int repeats, bool inShell, std::chrono::milliseconds window) 
         }
         printSpread("single thread", one);
         printSpread("best", top);
+        // In run order: a drift over time points at the machine, a lone outlier at one run.
+        std::printf("  %-18s", "single, by run");
+        for (double v : one) std::printf(" %6.0f", v);
+        std::printf("\n  %-18s", "best, by run");
+        for (double v : top) std::printf(" %6.0f", v);
+        std::printf("\n");
         for (std::size_t k = 0; k < kThreadCounts.size(); ++k) {
             std::vector<double> v;
             for (const Run& r : runs) v.push_back(static_cast<double>(listOf(r)[k].score));
