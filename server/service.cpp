@@ -92,7 +92,8 @@ ResultService::ResultService(const ServiceOptions& options, ResultStore& store)
       writer_(store, [this](const NewResult& added) { ranks_.add(added.figures); }),
       limiter_(options.rateLimit) {
     if (const std::size_t rechecked = recheckStoredResults(store_)) {
-        logLine(timestamp() + " checked " + std::to_string(rechecked) + " stored results for the standings");
+        logLine(timestamp() + " standings: checked " + std::to_string(rechecked) +
+                (rechecked == 1 ? " result" : " results") + " stored under older checks");
     }
     ranks_.reset(store_.sortedFigures());
     if (store_.sharedWithOtherInstances()) refresher_ = std::thread([this] { refreshRanks(); });
