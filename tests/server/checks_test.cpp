@@ -4,6 +4,7 @@
 // also results stored before the checks existed, and after a restart.
 
 #include <signal.h>
+#include <sqlite3.h>
 
 #include <regex>
 
@@ -238,6 +239,42 @@ TEST_P(ChecksService, FlaggedResultsLeaveTheStandingsOfOthers) {
     const auto sorted = openStore()->sortedFigures();
     EXPECT_EQ(sorted[0].size(), 3u) << "the store ranks only the clean results";
     EXPECT_TRUE(openStore()->checkedBefore(kChecksVersion, 10).empty());
+}
+
+// A database of the first schema, before the checks: the upgrade adds the column and the
+// service checks both results once, leaving the flagged one out of the standings.
+TEST(ChecksUpgrade, ResultsOfTheFirstSchemaAreChecked) {
+    testkit::TempDir dir;
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(dir.file("results.db").c_str(), &db), SQLITE_OK);
+    std::string sql = "CREATE TABLE schema_version (version BIGINT NOT NULL); INSERT INTO schema_version VALUES (1);";
+    for (const std::string& step : schemaSteps().at(0)) sql += step + ";";
+    SystemInventory slow = sampleInventory(1);
+    slow.score.gpu[0] = {1, 3, 2, 1};
+    std::uint64_t n = 0;
+    for (const SystemInventory& inv : {sampleInventory(0), slow}) {
+        const RankFigures f = rankFiguresOf(inv.score);
+        const std::string i = std::to_string(n++);
+        std::string row = "INSERT INTO results VALUES ('oldresult00" + i + "', 'digest" + i + "', '" +
+                          testkit::signedDocument(inv) + "', " + i;
+        for (const auto& v : f.values) row += ", " + std::to_string(*v);
+        sql += row + ");";
+    }
+    char* error = nullptr;
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
+    sqlite3_close(db);
+
+    ServiceProcess service(dir, {"sqlite:" + dir.file("results.db"), false, 0, {}});
+    std::string why;
+    ASSERT_TRUE(service.start(&why)) << why;
+    EXPECT_NE(service.log().find("standings: checked 2 results stored under older checks"), std::string::npos)
+        << service.log();
+    EXPECT_EQ(service.get("/api/benchmarks/oldresult000/checks").body, "[]");
+    EXPECT_EQ(service.get("/api/benchmarks/oldresult001/checks").body, "[\"gpu-too-slow\"]");
+    std::string store;
+    const auto opened = openResultStore("sqlite:" + dir.file("results.db"), &store);
+    ASSERT_TRUE(opened) << store;
+    for (const auto& column : opened->sortedFigures()) EXPECT_EQ(column.size(), 1u) << "only the clean result";
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, ChecksService, testing::Values(Backend::Sqlite, Backend::Postgres), backendName);
