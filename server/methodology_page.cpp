@@ -89,7 +89,7 @@ std::string renderMethodologyPage() {
     std::string h = sharedPageHead("How we measure \xC2\xB7 Tallyforge Benchmark",
                                    "How the Tallyforge Benchmark measures: points, windows, frame-rate samples, "
                                    "the exact 10 % and 1 % lows, and the checks on every result.");
-    h += "<main class=\"wrap\">";
+    h += "<main class=\"wrap narrow\">";
     h += kIntro;
     h += kProcessor;
     h += kGraphics;
@@ -112,8 +112,8 @@ std::string renderMethodologyPage() {
          "1.05 &#215; min(<i>n</i>, <i>t</i>) &#215; the single-thread score, where <i>t</i> is the "
          "processor&#8217;s thread count. Not checked where <i>t</i> or the single-thread score is unknown or 0.</li>"
          "<li><code>cpu-disturbed</code>: for either kernel, a score at <i>n</i> &#8804; <i>t</i> threads "
-         "below 0.9 &#215; the best score at fewer threads. Scores of 0 are left to "
-         "<code>cpu-incomplete</code>.</li>"
+         "below 0.9 &#215; the best score at fewer threads. Not checked where <i>t</i> is unknown; "
+         "scores of 0 are left to <code>cpu-incomplete</code>.</li>"
          "<li><code>cpu-incomplete</code>: a kernel without a score at one of the eleven thread counts, or "
          "with a score of 0.</li>"
          "<li><code>gpu-too-slow</code>: a scene whose average is under 5 frames per second.</li></ul>"

@@ -11,13 +11,15 @@ const char* const kExtraStyle = R"css(
 .check{background:var(--card2);border:1px solid var(--line);border-left:4px solid var(--p10);border-radius:12px;padding:13px 16px;margin:12px 0 0}
 .check h3{margin:0 0 4px;font-size:15.5px;display:flex;flex-wrap:wrap;align-items:baseline;gap:4px 12px}
 .check h3 code{font-weight:400;color:var(--muted)}
-.check p{margin:0;color:#d7dded;max-width:80ch}
+.check p{margin:0;color:#d7dded}
 .check p.todo{margin-top:6px;color:var(--muted);font-size:14px}
 .check p.todo strong{color:#d7dded;font-weight:600}
 .checks .more{margin:14px 0 0;font-size:14px}
-.prose p,.prose li{color:#d7dded;max-width:80ch}
+.narrow{max-width:900px}
+.prose p,.prose li{color:#d7dded}
 .prose h2{margin:0 0 10px}
 .prose h3{margin:20px 0 6px;font-size:15.5px}
+.prose .check h3{margin:0 0 4px}
 .prose ul,.prose ol{padding-left:22px;margin:8px 0}
 .prose li+li{margin-top:4px}
 .prose table{margin:12px 0 6px}
