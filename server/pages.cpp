@@ -8,6 +8,8 @@
 #include <openssl/evp.h>
 #include <openssl/sha.h>
 
+#include "server/page_parts.h"
+
 namespace {
 
 constexpr const char* kSceneNames[] = {"Flux Core", "Electron", "City", "Clouds"};
@@ -189,6 +191,12 @@ std::string orUnknown(const std::string& text, const char* fallback = "Unknown")
     return text.empty() ? fallback : htmlEscape(text);
 }
 
+// The stylesheet of every page, the checks' and the methodology page's rules included.
+const std::string& pageStyle() {
+    static const std::string style = std::string(kStyle) + kExtraStyle;
+    return style;
+}
+
 std::string pageHead(const std::string& title, const std::string& description) {
     std::string h = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
                     "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
@@ -204,11 +212,11 @@ std::string pageHead(const std::string& title, const std::string& description) {
         h += "<meta name=\"twitter:card\" content=\"summary\">";
     }
     h += "<style>";
-    h += kStyle;
+    h += pageStyle();
     h += "</style></head><body>";
     h += "<header class=\"top\"><div class=\"wrap\"><a class=\"brand\" href=\"/benchmarks\">";
     h += kLogo;
-    h += "Tallyforge Benchmark</a><nav><a href=\"/benchmarks\">All results</a></nav></div></header>";
+    h += "Tallyforge Benchmark</a><nav><a href=\"/benchmarks\">All results</a><a href=\"/methodology\">How we measure</a></nav></div></header>";
     return h;
 }
 
@@ -382,6 +390,11 @@ std::string gpuSummary(const SystemInventory& inv) {
 
 }  // namespace
 
+std::string sharedPageHead(const std::string& title, const std::string& description) {
+    return pageHead(title, description);
+}
+const char* const kSharedPageEnd = kPageEnd;
+
 std::string htmlEscape(std::string_view text) {
     std::string out;
     out.reserve(text.size() + text.size() / 8);
@@ -401,7 +414,7 @@ std::string htmlEscape(std::string_view text) {
 const std::string& pageContentSecurityPolicy() {
     static const std::string policy = [] {
         unsigned char digest[SHA256_DIGEST_LENGTH];
-        const std::string style = kStyle;
+        const std::string& style = pageStyle();
         SHA256(reinterpret_cast<const unsigned char*>(style.data()), style.size(), digest);
         unsigned char base64[64] = {};
         EVP_EncodeBlock(base64, digest, SHA256_DIGEST_LENGTH);
@@ -454,6 +467,7 @@ std::string renderResultPage(const ResultView& r) {
     h += cpuTile("Integer, one thread", "int", f[0], "Single-thread score", r.figures, r.standing, 0);
     h += cpuTile("Floating point, one thread", "float", f[2], "Single-thread score", r.figures, r.standing, 2);
     h += "</div></section>";
+    h += checksSection(r.checks);
 
     h += "<section class=\"card\" id=\"cpu\"><h2>Processor</h2><p class=\"lead\">Score against thread "
          "count for both kernels, two seconds per test. Higher is better.</p>";
@@ -530,7 +544,7 @@ std::string renderResultPage(const ResultView& r) {
 
     h += "<footer><span>Result <code>" + r.id + "</code></span><span>Verified with the benchmark's digest</span>"
          "<a href=\"/api/benchmarks/" + r.id + "\">Download as JSON</a>"
-         "<a href=\"/benchmarks\">Recent results</a></footer>";
+         "<a href=\"/methodology\">How we measure</a><a href=\"/benchmarks\">Recent results</a></footer>";
     h += "</main>";
     h += kPageEnd;
     return h;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/records.h"
+#include "server/checks.h"
 #include "server/store.h"
 #include "server/submission.h"
 
@@ -24,6 +25,7 @@ struct ResultView {
     SystemInventory inventory;
     RankFigures figures;
     Standing standing;
+    std::vector<const ResultCheck*> checks;  // raised by this result; empty when clean
 };
 
 struct RecentView {
@@ -34,6 +36,7 @@ struct RecentView {
 
 std::string renderResultPage(const ResultView& result);
 std::string renderRecentPage(const std::vector<RecentView>& results, std::int64_t totalStored);
+std::string renderMethodologyPage();
 std::string renderNotFoundPage();
 std::string renderErrorPage();
 

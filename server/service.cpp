@@ -12,6 +12,7 @@
 #include "core/document.h"
 #include "server/identifier.h"
 #include "server/pages.h"
+#include "server/recheck.h"
 #include "server/submission.h"
 
 namespace {
@@ -90,6 +91,10 @@ ResultService::ResultService(const ServiceOptions& options, ResultStore& store)
       store_(store),
       writer_(store, [this](const NewResult& added) { ranks_.add(added.figures); }),
       limiter_(options.rateLimit) {
+    if (const std::size_t rechecked = recheckStoredResults(store_)) {
+        logLine(timestamp() + " standings: checked " + std::to_string(rechecked) +
+                (rechecked == 1 ? " result" : " results") + " stored under older checks");
+    }
     ranks_.reset(store_.sortedFigures());
     if (store_.sharedWithOtherInstances()) refresher_ = std::thread([this] { refreshRanks(); });
 }
@@ -108,6 +113,7 @@ void ResultService::refreshRanks() {
     while (!refreshWake_.wait_for(lock, kRankRefreshInterval, [this] { return stopping_; })) {
         lock.unlock();
         try {
+            recheckStoredResults(store_);  // results stored by instances with older checks
             ranks_.reset(store_.sortedFigures());
         } catch (const std::exception& e) {
             logLine(timestamp() + " rank refresh failed: " + oneLine(e.what()));
@@ -285,7 +291,8 @@ void ResultService::installRoutes() {
             return sendText(res, check.status, check.sentence);
         }
         std::future<std::string> stored =
-            writer_.submit(NewResult{check.digest, std::move(body), nowMs(), check.figures});
+            writer_.submit(NewResult{check.digest, std::move(body), nowMs(),
+                                     rankedFiguresOf(check.inventory), kChecksVersion});
         std::string id;
         try {
             id = stored.get();
@@ -307,6 +314,24 @@ void ResultService::installRoutes() {
         res.set_content(found->document, kJsonType);
     });
 
+    s.Get("/api/benchmarks/([0-9A-Za-z]{12})/checks", [this](const httplib::Request& req, httplib::Response& res) {
+        const auto found = store_.find(req.matches[1]);
+        if (!found) return sendText(res, 404, kUnknownResult);
+        const auto document = nlohmann::json::parse(found->document, nullptr, false);
+        const auto parsed = document.is_discarded() ? std::nullopt : parseResultDocument(document);
+        if (!parsed) throw std::runtime_error("stored document " + found->id + " does not parse");
+        nlohmann::json names = nlohmann::json::array();
+        for (const ResultCheck* c : checksOf(parsed->inventory)) names.push_back(c->name);
+        res.set_header("Content-Security-Policy", "default-src 'none'; frame-ancestors 'none'");
+        res.set_header("Cache-Control", "public, max-age=60");
+        res.set_content(names.dump(), kJsonType);
+    });
+
+    s.Get("/methodology", [](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Cache-Control", "public, max-age=3600");
+        sendPage(res, 200, renderMethodologyPage());
+    });
+
     s.Get("/benchmarks/([0-9A-Za-z]{12})", [this](const httplib::Request& req, httplib::Response& res) {
         const auto found = store_.find(req.matches[1]);
         if (!found) return sendPage(res, 404, renderNotFoundPage());
@@ -319,6 +344,13 @@ void ResultService::installRoutes() {
         view.receivedAtMs = found->receivedAtMs;
         view.figures = rankFiguresOf(parsed->inventory.score);
         view.standing = ranks_.standing(view.figures);
+        view.checks = checksOf(parsed->inventory);
+        if (!view.checks.empty()) {
+            // Not among the ranked results itself: count it in, as a ranked one is.
+            for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
+                if (view.figures.values[i]) ++view.standing.total[i];
+            }
+        }
         view.inventory = std::move(parsed->inventory);
         res.set_header("Cache-Control", "public, max-age=60");
         sendPage(res, 200, renderResultPage(view));

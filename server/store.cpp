@@ -17,7 +17,12 @@ const std::vector<std::vector<std::string>>& schemaSteps() {
             first.push_back(std::string("CREATE INDEX results_") + column + " ON results (" +
                             column + ")");
         }
-        return std::vector<std::vector<std::string>>{first};
+        // Which version of the result checks set a row's ranked figures; rows stored before
+        // the checks existed have none and are checked when the service starts.
+        std::vector<std::string> checks = {
+            "ALTER TABLE results ADD COLUMN checks_version BIGINT",
+            "CREATE INDEX results_checks_version ON results (checks_version)"};
+        return std::vector<std::vector<std::string>>{first, checks};
     }();
     return steps;
 }

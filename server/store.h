@@ -1,7 +1,8 @@
 #pragma once
 // Where results live. SQLite and PostgreSQL sit behind this one interface and share one
 // schema: the document as sent, its digest (unique), the time received and the figures
-// the pages rank by, each indexed.
+// the pages rank by, each indexed. A result that the service's checks flag has no ranked
+// figures; each row says by which version of the checks its figures were set.
 //
 // Methods may be called from many threads at once; each implementation keeps a pool of
 // connections. Failures of the database are thrown as std::exception.
@@ -11,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "server/submission.h"
@@ -19,7 +21,8 @@ struct NewResult {
     std::string digest;
     std::string document;  // exactly as sent
     std::int64_t receivedAtMs = 0;
-    RankFigures figures;
+    RankFigures figures;     // ranked figures: none for a flagged result
+    std::int64_t checksVersion = 0;
 };
 
 struct StoredResult {
@@ -55,6 +58,14 @@ public:
 
     // Every stored value of each rank figure, ascending (read along the figure's index).
     virtual std::array<std::vector<std::int64_t>, RankFigures::kCount> sortedFigures() = 0;
+
+    // Up to `limit` results whose ranked figures were set by checks older than `version`
+    // (or by none: stored before the checks existed).
+    virtual std::vector<StoredResult> checkedBefore(std::int64_t version, int limit) = 0;
+    // Sets the ranked figures of stored results, found by identifier, and the checks
+    // version they come from, in one transaction.
+    virtual void setRankedFigures(const std::vector<std::pair<std::string, RankFigures>>& rows,
+                                  std::int64_t version) = 0;
 
     // True where other service instances may write to the same database, so that what
     // one instance remembers about the stored results goes stale.

@@ -19,8 +19,8 @@ constexpr long long kSchemaLockKey = 0x74616c6c79;  // any fixed number shared b
 // One statement for the whole batch, so a commit costs one round trip for the rows
 // however many there are.
 std::string insertSql(std::size_t rows) {
-    constexpr std::size_t columns = 4 + RankFigures::kCount;
-    std::string sql = "INSERT INTO results (id, digest, document, received_at";
+    constexpr std::size_t columns = 5 + RankFigures::kCount;
+    std::string sql = "INSERT INTO results (id, digest, document, received_at, checks_version";
     for (const char* c : kFigureColumns) sql += std::string(", ") + c;
     sql += ") VALUES ";
     for (std::size_t r = 0; r < rows; ++r) {
@@ -40,6 +40,16 @@ std::unique_ptr<pqxx::connection> connect(const std::string& url) {
     c->prepare("recent",
                "SELECT id, document, received_at FROM results ORDER BY received_at DESC, id LIMIT $1");
     c->prepare("count", "SELECT count(*) FROM results");
+    c->prepare("checked_before",
+               "SELECT id, document, received_at FROM results "
+               "WHERE checks_version IS NULL OR checks_version < $1 LIMIT $2");
+    {
+        std::string set = "UPDATE results SET checks_version = $1";
+        for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
+            set += std::string(", ") + kFigureColumns[i] + " = $" + std::to_string(i + 2) + "::bigint";
+        }
+        c->prepare("set_figures", set + " WHERE id = $" + std::to_string(RankFigures::kCount + 2));
+    }
     c->prepare("by_digests", "SELECT digest, id FROM results WHERE digest = ANY($1::text[])");
     return c;
 }
@@ -87,6 +97,36 @@ public:
                                row[2].as<std::int64_t>()});
             }
             return out;
+        });
+    }
+
+    std::vector<StoredResult> checkedBefore(std::int64_t version, int limit) override {
+        return withConnection([&](pqxx::connection& c) {
+            pqxx::read_transaction txn(c);
+            std::vector<StoredResult> out;
+            for (const auto& row : txn.exec_prepared("checked_before", version, limit)) {
+                out.push_back({row[0].as<std::string>(), row[1].as<std::string>(),
+                               row[2].as<std::int64_t>()});
+            }
+            return out;
+        });
+    }
+
+    void setRankedFigures(const std::vector<std::pair<std::string, RankFigures>>& rows,
+                          std::int64_t version) override {
+        withConnection([&](pqxx::connection& c) {
+            pqxx::work txn(c);
+            for (const auto& [id, figures] : rows) {
+                std::vector<std::optional<std::string>> values{std::to_string(version)};
+                for (const auto& v : figures.values) {
+                    values.push_back(v ? std::optional<std::string>(std::to_string(*v)) : std::nullopt);
+                }
+                values.push_back(id);
+                const auto params = pointers(values);
+                txn.exec_prepared("set_figures", pqxx::prepare::make_dynamic_params(params));
+            }
+            txn.commit();
+            return 0;
         });
     }
 
@@ -145,6 +185,7 @@ private:
                 values.push_back(r.digest);
                 values.push_back(r.document);
                 values.push_back(std::to_string(r.receivedAtMs));
+                values.push_back(std::to_string(r.checksVersion));
                 for (const auto& v : r.figures.values) {
                     values.push_back(v ? std::optional<std::string>(std::to_string(*v)) : std::nullopt);
                 }
@@ -202,8 +243,10 @@ private:
     }
 
     void migrate() {
-        auto c = connect(url_);
-        pqxx::work txn(*c);
+        // A bare connection: the pooled ones prepare statements on columns that the
+        // upgrade may be about to add.
+        pqxx::connection c(url_);
+        pqxx::work txn(c);
         txn.exec_params("SELECT pg_advisory_xact_lock($1)", kSchemaLockKey);
         txn.exec("CREATE TABLE IF NOT EXISTS schema_version (version BIGINT NOT NULL)");
         const pqxx::result row = txn.exec("SELECT version FROM schema_version");

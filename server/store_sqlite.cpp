@@ -126,10 +126,16 @@ std::string Database::text(const std::string& sql) {
     return s.step() ? s.columnText(0) : std::string();
 }
 
+std::string setFiguresSql() {
+    std::string sql = "UPDATE results SET checks_version = ?";
+    for (const char* c : kFigureColumns) sql += std::string(", ") + c + " = ?";
+    return sql + " WHERE id = ?";
+}
+
 std::string insertSql() {
-    std::string sql = "INSERT INTO results (id, digest, document, received_at";
+    std::string sql = "INSERT INTO results (id, digest, document, received_at, checks_version";
     for (const char* c : kFigureColumns) sql += std::string(", ") + c;
-    sql += ") VALUES (?, ?, ?, ?";
+    sql += ") VALUES (?, ?, ?, ?, ?";
     for (std::size_t i = 0; i < RankFigures::kCount; ++i) sql += ", ?";
     return sql + ") ON CONFLICT DO NOTHING";
 }
@@ -141,9 +147,11 @@ struct Reader {
           find(db, "SELECT id, document, received_at FROM results WHERE id = ?"),
           recent(db, "SELECT id, document, received_at FROM results "
                      "ORDER BY received_at DESC, id LIMIT ?"),
-          count(db, "SELECT count(*) FROM results") {}
+          count(db, "SELECT count(*) FROM results"),
+          checkedBefore(db, "SELECT id, document, received_at FROM results "
+                            "WHERE checks_version IS NULL OR checks_version < ? LIMIT ?") {}
     Database db;
-    Statement find, recent, count;
+    Statement find, recent, count, checkedBefore;
 };
 
 // Pages in the WAL after which the background checkpoint runs. Index pages rewritten
@@ -214,6 +222,34 @@ public:
         return n;
     }
 
+    std::vector<StoredResult> checkedBefore(std::int64_t version, int limit) override {
+        auto reader = readers_.acquire();
+        Statement& s = reader->checkedBefore.reset().bind(version).bind(std::int64_t(limit));
+        std::vector<StoredResult> rows;
+        while (s.step()) rows.push_back({s.columnText(0), s.columnText(1), s.columnInt(2)});
+        s.reset();
+        return rows;
+    }
+
+    void setRankedFigures(const std::vector<std::pair<std::string, RankFigures>>& rows,
+                          std::int64_t version) override {
+        std::lock_guard lock(writeMutex_);
+        writer_.exec("BEGIN IMMEDIATE");
+        try {
+            Statement update(writer_, setFiguresSql());
+            for (const auto& [id, figures] : rows) {
+                update.reset().bind(version);
+                for (const auto& v : figures.values) update.bind(v);
+                update.bind(id).step();
+            }
+            update.reset();
+            writer_.exec("COMMIT");
+        } catch (...) {
+            sqlite3_exec(writer_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+
     std::array<std::vector<std::int64_t>, RankFigures::kCount> sortedFigures() override {
         auto reader = readers_.acquire();
         std::array<std::vector<std::int64_t>, RankFigures::kCount> columns;
@@ -268,7 +304,7 @@ private:
         // then the insert is skipped without a digest match and gets another try.
         for (int attempt = 0; attempt < 8; ++attempt) {
             const std::string id = newResultIdentifier();
-            insert_->reset().bind(id).bind(r.digest).bind(r.document).bind(r.receivedAtMs);
+            insert_->reset().bind(id).bind(r.digest).bind(r.document).bind(r.receivedAtMs).bind(r.checksVersion);
             for (const auto& v : r.figures.values) insert_->bind(v);
             insert_->step();
             const bool inserted = sqlite3_changes(writer_.handle()) > 0;

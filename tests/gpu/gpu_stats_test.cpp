@@ -55,6 +55,15 @@ INSTANTIATE_TEST_SUITE_P(
         // Fewer than a hundred: 5 slowest (10..50) for the tenth, the slowest alone for the hundredth.
         StatsCase{"n50", tensUpTo(50), {7, 255, 30, 10}},
         StatsCase{"one_sample", {75.5}, {7, 75, 75, 75}},
+        // The worked example of the service's "How we measure" page: 600 samples of 125 and
+        // ten 50 ms hitches of 20. 75200 / 610 = 123.3; 6575 / 61 = 107.8; 6.1 x 20 / 6.1 = 20.
+        StatsCase{"methodology_page_example",
+                  [] {
+                      std::vector<double> v(600, 125.0);
+                      v.insert(v.begin() + 300, 10, 20.0);
+                      return v;
+                  }(),
+                  {7, 123, 107, 20}},
         // Equal samples report their own value, even where the weighted sum rounds below it.
         StatsCase{"equal_n226", std::vector<double>(226, 60.0), {7, 60, 60, 60}},
         StatsCase{"equal_n1005", std::vector<double>(1005, 144.0), {7, 144, 144, 144}},

@@ -103,7 +103,7 @@ TEST(CommandLine, NewerSchemaIsRefused) {
                           "--database", url},
                          &out),
               2);
-    EXPECT_NE(out.find("the database schema is version 99, newer than this service knows (1)"), std::string::npos)
+    EXPECT_NE(out.find("the database schema is version 99, newer than this service knows (2)"), std::string::npos)
         << out;
 }
 

@@ -142,3 +142,72 @@ TEST(ResultPageInBrowser, ChartsAndFiguresAreInTheDom) {
 }
 
 }  // namespace
+
+namespace {
+
+// A flagged result and the methodology page as Chromium builds them, with screenshots.
+TEST(ChecksInBrowser, FlaggedResultAndMethodologyPage) {
+    const std::string chromium = findChromium();
+    if (chromium.empty()) GTEST_SKIP() << "Chromium is not installed (Debian package chromium); page not rendered";
+
+    testkit::TempDir dir;
+    ServiceProcess service(dir, {"sqlite:" + dir.file("results.db"), false, 0, {}});
+    std::string why;
+    ASSERT_TRUE(service.start(&why)) << why;
+    for (std::uint64_t v = 0; v < 4; ++v) {
+        ASSERT_EQ(service.post(testkit::signedDocument(testkit::sampleInventory(v))).status, 201);
+    }
+    // What this machine stores under Xvfb: llvmpipe, and a curve that climbs past 2 threads.
+    SystemInventory inv = testkit::sampleInventory(9);
+    inv.processor = {"GenuineIntel", "Intel(R) Xeon(R) Processor @ 2.10GHz", "", 2100, 1, 2, 4096, 16384};
+    inv.gl_gpu = {"Mesa", "llvmpipe (LLVM 15.0.6, 256 bits)"};
+    const std::uint64_t integer[] = {1880, 2320, 3283, 3900, 4539, 4700, 4800, 4900, 4950, 5000, 5037};
+    const std::uint64_t floating[] = {3015, 5048, 5626, 6000, 6725, 7000, 7200, 7400, 7600, 7700, 7806};
+    for (std::size_t i = 0; i < kThreadCounts.size(); ++i) {
+        inv.score.cpu_integer[i] = {kThreadCounts[i], integer[i]};
+        inv.score.cpu_float[i] = {kThreadCounts[i], floating[i]};
+    }
+    inv.score.gpu = {{1, 31, 26, 22}, {2, 12, 10, 9}, {3, 4, 3, 3}, {4, 6, 5, 4}};
+    const testkit::Reply created = service.post(testkit::signedDocument(inv));
+    ASSERT_EQ(created.status, 201) << created.body;
+
+    const std::string shots = TALLYFORGE_SCREENSHOT_DIR;
+    std::filesystem::create_directories(shots);
+    const struct {
+        std::string path, png, size;
+    } pages[] = {{"/benchmarks/" + created.body, "flagged-result-page.png", "1280,2750"},
+                 {"/methodology", "methodology-page.png", "1280,4200"}};
+    for (const auto& page : pages) {
+        SCOPED_TRACE(page.path);
+        auto args = chromiumArgs(chromium, dir.file("profile-dom" + page.png));
+        args.insert(args.end(), {"--dump-dom", service.baseUrl() + page.path});
+        std::string dom;
+        ASSERT_EQ(runProgram(args, &dom), 0) << dom;
+        EXPECT_EQ(dom.find("<script"), std::string::npos);
+        if (page.png == "flagged-result-page.png") {
+            const std::string section = between(dom, "<section class=\"card checks\" id=\"checks\">", "</section>");
+            ASSERT_FALSE(section.empty()) << dom.substr(0, 3000);
+            for (const char* name : {"software-renderer", "cpu-over-capacity", "gpu-too-slow"}) {
+                EXPECT_NE(section.find(std::string("class=\"check\" data-check=\"") + name + "\""), std::string::npos)
+                    << name;
+            }
+            EXPECT_EQ(countOf(section, "class=\"check\""), 3u);
+            EXPECT_NE(section.find("does not count in the standings of other results"), std::string::npos);
+        } else {
+            for (const char* id : {"id=\"cpu\"", "id=\"gpu\"", "id=\"lows\"", "id=\"other-tools\"", "id=\"checks\""}) {
+                EXPECT_NE(dom.find(id), std::string::npos) << id;
+            }
+            EXPECT_EQ(countOf(dom, "data-check-definition="), 5u);
+        }
+        const std::string png = shots + "/" + page.png;
+        std::filesystem::remove(png);
+        args = chromiumArgs(chromium, dir.file("profile-shot" + page.png));
+        args.insert(args.end(), {"--window-size=" + page.size, "--screenshot=" + png, service.baseUrl() + page.path});
+        std::string out;
+        ASSERT_EQ(runProgram(args, &out), 0) << out;
+        ASSERT_TRUE(std::filesystem::exists(png)) << out;
+        EXPECT_GT(std::filesystem::file_size(png), 50000u) << "a rendered page, not a blank one";
+    }
+}
+
+}  // namespace
