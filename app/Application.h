@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -30,7 +31,13 @@ public:
 
 private:
     void applySwapInterval(Stage& stage);
+    // Gives the head the whole run's step and time left, from the queue and the stages'
+    // expected durations.
+    void updateRunProgress(Stage& head);
     FinishAction finish;
+    std::size_t stepCount = 0;
+    const Stage* progressHead = nullptr;
+    double progressHeadSince = 0;
 };
 
 // Brings the full-screen window back whenever it loses the focus (e.g. Alt+Tab).
