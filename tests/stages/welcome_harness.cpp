@@ -5,8 +5,9 @@
 //   battery-keys:      the battery scenario with the keyboard only.
 //   keys:              Enter starts the run, then the quit popup is opened, cancelled,
 //                      opened again and confirmed with Esc and Enter during the CPU stage.
-//   screens:           welcome, CPU and submit screens photographed (at the content scale
-//                      that TALLYFORGE_TEST_CONTENT_SCALE forces) with their windows' layout.
+//   screens:           welcome, CPU (with and without the quit popup) and submit screens
+//                      photographed at the content scale that TALLYFORGE_TEST_CONTENT_SCALE
+//                      forces, with their windows' layout.
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -162,16 +163,32 @@ public:
                 }
                 pressKey(keys[passes / 10]);
             }
-        } else if (scenario == "screens" && engine.testsDone() >= 14 && ++passesAfterFloat == 3) {
-            // A few frames after the log grew, so that it has scrolled to its newest line.
-            logLayout("cpu", {"Info", "Progress", "Log", "Title"});
-            harnessEvent("run-progress " + runProgress);
-            screenshot("cpu");
+        } else if (scenario == "screens" && engine.testsDone() >= 14) {
+            // A few frames after the log grew, so that it has scrolled to its newest line; then
+            // the quit popup over it, opened and closed again with Esc.
+            ++passesAfterFloat;
+            if (passesAfterFloat == 3) {
+                logLayout("cpu", {"Info", "Progress", "Log", "Title"});
+                harnessEvent("run-progress " + runProgress);
+                screenshot("cpu");
+                pressKey("Escape");
+            }
+            if (passesAfterFloat == 10) {
+                logLayout("quit", {"Quit?"});
+                screenshot("quit");
+                pressKey("Escape");
+            }
         }
         if (passes == 2000) {  // the keys did not arrive: end rather than hang
             harnessEvent("timeout");
             glfwSetWindowShouldClose(glfwGetCurrentContext(), GLFW_TRUE);
         }
+    }
+
+    // The photographs are taken before the stage may hand over, however slow they are.
+    bool isFinished(StageResults& results) override {
+        if (scenario == "screens" && passesAfterFloat < 12) return false;
+        return CpuBenchmarkStage::isFinished(results);
     }
 
     std::string scenario;
@@ -207,7 +224,7 @@ int main(int argc, char** argv) {
             options.makeBenchmark = [](CpuWorkload) { return std::make_shared<StandInKernel>(); };
             // Long enough to quit in the middle of a test; short enough for a filled log.
             options.window = scenario == "keys" ? std::chrono::nanoseconds(600s) : std::chrono::nanoseconds(30ms);
-            options.finalPause = 2s;
+            options.finalPause = 1s;
             cpu = std::make_shared<ScriptedCpu>(scenario, options);
             return StageQueue{std::make_shared<ScriptedWelcome>(scenario), cpu, std::make_shared<SubmitStage>()};
         };
