@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include <imgui.h>
 #include <imgui_impl_glfw.h>
 #include <imgui_impl_opengl3.h>
 
 #include "app/Gui.h"
+#include "app/RunProgress.h"
 #include "assets/assets.h"
 #include "core/globals.h"
 #include "platform/platform.h"
@@ -22,10 +24,23 @@ bool inputSeen = false;
 
 void onMouseButton(GLFWwindow*, int, int, int) { inputSeen = true; }
 void onScroll(GLFWwindow*, double, double) { inputSeen = true; }
-void onKey(GLFWwindow*, int, int, int, int) { inputSeen = true; }
 void onChar(GLFWwindow*, unsigned int) { inputSeen = true; }
 
+// The GUI keeps only whether a key is down when a frame begins, which loses a press and
+// release that fall between two frames; the window's key events count every press.
+FrameKeys pendingKeys;
+FrameKeys currentKeys;
+
+void onKey(GLFWwindow*, int key, int, int action, int) {
+    inputSeen = true;
+    if (action != GLFW_PRESS) return;
+    if (key == GLFW_KEY_ENTER || key == GLFW_KEY_KP_ENTER) pendingKeys.enter = true;
+    if (key == GLFW_KEY_ESCAPE) pendingKeys.escape = true;
+}
+
 }  // namespace
+
+const FrameKeys& frameKeys() { return currentKeys; }
 
 void onFocusChanged(GLFWwindow* window, int focused) {
     if (!focused) {
@@ -61,6 +76,7 @@ Application::Application(const StageFactory& makeStages, FinishAction finishActi
     glfwGetWindowContentScale(window, &contentScaleX, &scaleY);
     glfwMakeContextCurrent(window);
     glfwSetWindowFocusCallback(window, onFocusChanged);
+    // Set before the GUI backend, which keeps them and calls them from its own.
     glfwSetMouseButtonCallback(window, onMouseButton);
     glfwSetScrollCallback(window, onScroll);
     glfwSetKeyCallback(window, onKey);
@@ -84,11 +100,14 @@ Application::Application(const StageFactory& makeStages, FinishAction finishActi
     style.TabRounding = 0.0f;
     style.Colors[ImGuiCol_WindowBg].w = 0.85f;
     style.Colors[ImGuiCol_PlotHistogram] = ImVec4(0.086f, 0.686f, 0.965f, 1.0f);
+    // Paddings, spacings and frames grow with the font; at scale 1 the style stays untouched.
+    if (contentScaleX != 1.0f) style.ScaleAllSizes(contentScaleX);
 
     ImGui_ImplGlfw_InitForOpenGL(window, true);
     ImGui_ImplOpenGL3_Init(nullptr);
 
     stages = makeStages();
+    stepCount = stages.size();
 }
 
 Application::~Application() {
@@ -154,35 +173,56 @@ void Application::waitForNextFrame(Stage& head, double frameStart) {
     inputSeen = false;
 }
 
+void Application::updateRunProgress(Stage& head) {
+    const double now = glfwGetTime();
+    if (&head != progressHead) {
+        progressHead = &head;
+        progressHeadSince = now;
+    }
+    double left = std::max(0.0, head.expectedSeconds - (now - progressHeadSince));
+    for (std::size_t i = 1; i < stages.size(); ++i) left += stages[i]->expectedSeconds;
+    head.runProgress = runProgressText(stepCount - stages.size() + 1, stepCount, left);
+}
+
 void Application::renderFrame() {
     ImGui_ImplOpenGL3_NewFrame();
     ImGui_ImplGlfw_NewFrame();
     ImGui::NewFrame();
+    currentKeys = std::exchange(pendingKeys, FrameKeys{});
+
+    // Keys answer the popup that was open when the frame began, so one press never both
+    // opens a popup and answers it; Esc in a stage's popup is that popup's.
+    const bool enter = enterPressed();
+    const bool escape = escapePressed();
+    const bool popupWasOpen = anyPopupOpen();
+    bool quitWasOpen = false;
 
     std::shared_ptr<Stage> head = stages.front();
+    updateRunProgress(*head);
     head->drawGui();
 
     ImGui::SetNextWindowPos(ImVec2(0, 0), ImGuiCond_Always, ImVec2(0, 0));
-    ImGui::SetNextWindowSize(ImVec2(static_cast<float>(monitorWidth), 36.0f), ImGuiCond_Always);
+    ImGui::SetNextWindowSize(ImVec2(static_cast<float>(monitorWidth), scaled(36.0f)), ImGuiCond_Always);
     if (ImGui::Begin("Title", nullptr, kFixedWindowFlags)) {
+        quitWasOpen = ImGui::IsPopupOpen("Quit?");
         ImGui::Text("%s", "Tallyforge Benchmark");
-        ImGui::SameLine(static_cast<float>(monitorWidth - 25), -1.0f);
+        ImGui::SameLine(static_cast<float>(monitorWidth) - scaled(25.0f), -1.0f);
         ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0, 0, 0, 0));
         ImGui::PushStyleColor(ImGuiCol_ButtonHovered, IM_COL32(255, 64, 84, 255));
         ImGui::PushStyleColor(ImGuiCol_ButtonActive, IM_COL32(255, 44, 66, 255));
-        if (ImGui::Button("X", ImVec2(0, 0))) ImGui::OpenPopup("Quit?");
+        if (ImGui::Button("X", ImVec2(0, 0)) || (escape && !popupWasOpen)) ImGui::OpenPopup("Quit?");
         ImGui::PopStyleColor(3);
     }
-    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(20, 20));
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, scaled(20, 20));
     if (ImGui::BeginPopupModal("Quit?", nullptr, ImGuiWindowFlags_AlwaysAutoResize)) {
         ImGui::Text("Are you sure you want to quit? The benchmark will close without a result.");
-        ImGui::Dummy(ImVec2(0, 10));
-        if (ImGui::Button("Quit", ImVec2(0, 0))) {
+        ImGui::Dummy(scaled(0, 10));
+        if (ImGui::Button("Quit", ImVec2(0, 0)) || (quitWasOpen && enter)) {
             stages.front()->abort();
             glfwSetWindowShouldClose(window, GLFW_TRUE);
         }
         ImGui::SameLine(0.0f, -1.0f);
-        if (ImGui::Button("Cancel", ImVec2(0, 0))) ImGui::CloseCurrentPopup();
+        if (ImGui::Button("Cancel", ImVec2(0, 0)) || (quitWasOpen && escape)) ImGui::CloseCurrentPopup();
         ImGui::EndPopup();
     }
     ImGui::PopStyleVar(1);

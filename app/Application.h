@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -31,9 +32,15 @@ public:
 private:
     void applySwapInterval(Stage& stage);
     void waitForNextFrame(Stage& head, double frameStart);
+    // Gives the head the whole run's step and time left, from the queue and the stages'
+    // expected durations.
+    void updateRunProgress(Stage& head);
     FinishAction finish;
     double refreshRate = 60.0;  // of the monitor's video mode, where it tells one
     int followUpFrames = 0;
+    std::size_t stepCount = 0;
+    const Stage* progressHead = nullptr;
+    double progressHeadSince = 0;
 };
 
 // Brings the full-screen window back whenever it loses the focus (e.g. Alt+Tab).

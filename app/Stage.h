@@ -1,5 +1,6 @@
 #pragma once
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "core/records.h"
@@ -31,4 +32,11 @@ public:
     Camera camera;
     Mat4 projection;
     std::vector<std::shared_ptr<Model>> models;
+
+    // How long the stage runs once started, for the whole run's time left; 0 for a stage that
+    // waits for the user.
+    double expectedSeconds = 0;
+    // Where the whole run stands ("Step 3 of 7 · about 1 min 20 s left"), written by the shell
+    // before each drawGui; stages with a progress bar show it beside theirs.
+    std::string runProgress;
 };

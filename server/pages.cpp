@@ -16,15 +16,20 @@ constexpr const char* kSceneNames[] = {"Flux Core", "Electron", "City", "Clouds"
 
 // Kept in one piece: the Content-Security-Policy allows exactly this text by its hash.
 constexpr const char* kStyle = R"css(
-:root{--bg:#0a0f1e;--card:#11182b;--card2:#151e36;--line:#243052;--text:#e8edf7;--muted:#8e9bb7;
---int:#38bdf8;--float:#f472b6;--avg:#34d399;--p10:#fbbf24;--p1:#fb7185;--accent:#818cf8}
+:root{color-scheme:dark;--bg:#0a0f1e;--card:#11182b;--card2:#151e36;--line:#243052;--text:#e8edf7;--muted:#8e9bb7;
+--soft:#cdd5e6;--link:#a5b4fc;--track:#25304d;--grid:#223052;--code:#c7d2fe;--focus:#fde047;
+--int:#38bdf8;--float:#fbbf24;--avg:#38bdf8;--p10:#fde68a;--p1:#e11d48;--accent:#818cf8}
+@media (prefers-color-scheme:light){:root{color-scheme:light;--bg:#f4f6fb;--card:#ffffff;--card2:#f8f9fc;--line:#d5dbe8;--text:#111827;--muted:#4b5563;
+--soft:#374151;--link:#3730a3;--track:#e2e6f0;--grid:#e5e9f2;--code:#3730a3;--focus:#1d4ed8;
+--int:#1d4ed8;--float:#c2410c;--avg:#0369a1;--p10:#d97706;--p1:#831843;--accent:#4f46e5}}
 *{box-sizing:border-box}
 html{background:var(--bg)}
-body{margin:0;color:var(--text);background:radial-gradient(1100px 520px at 15% -8%,#1f2b5c 0%,rgba(10,15,30,0) 65%),radial-gradient(900px 480px at 100% 0%,#2a1b4d 0%,rgba(10,15,30,0) 60%);
+body{margin:0;color:var(--text);background:var(--bg);
 font:15px/1.55 "Segoe UI","Open Sans",system-ui,-apple-system,Roboto,"Helvetica Neue",Arial,sans-serif;min-height:100vh}
-a{color:#a5b4fc;text-decoration:none}a:hover{text-decoration:underline}
+a{color:var(--link);text-decoration:none}a:hover,a:focus-visible{text-decoration:underline}
+a:focus-visible,summary:focus-visible{outline:3px solid var(--focus);outline-offset:3px;border-radius:4px}
 .wrap{max-width:1080px;margin:0 auto;padding:0 28px}
-.top{border-bottom:1px solid rgba(148,163,209,.14)}
+.top{border-bottom:1px solid var(--line)}
 .top .wrap{display:flex;align-items:center;justify-content:space-between;height:60px}
 .brand{display:flex;align-items:center;gap:10px;color:var(--text);font-weight:700;letter-spacing:.2px;font-size:16px}
 .brand svg{width:28px;height:28px}
@@ -32,9 +37,9 @@ a{color:#a5b4fc;text-decoration:none}a:hover{text-decoration:underline}
 .hero{padding:38px 0 8px}
 .eyebrow{margin:0 0 6px;color:var(--muted);font-size:13px;letter-spacing:.08em;text-transform:uppercase}
 h1{margin:0;font-size:34px;line-height:1.2;font-weight:700;letter-spacing:-.3px;overflow-wrap:anywhere}
-.sub{margin:8px 0 0;color:#c3cce0;font-size:16px;overflow-wrap:anywhere}
+.sub{margin:8px 0 0;color:var(--soft);font-size:16px;overflow-wrap:anywhere}
 .tiles{display:grid;grid-template-columns:repeat(4,1fr);gap:14px;margin:26px 0 0}
-.tile{background:linear-gradient(180deg,var(--card2),var(--card));border:1px solid var(--line);border-radius:14px;padding:16px 16px 14px}
+.tile{background:var(--card2);border:1px solid var(--line);border-radius:14px;padding:16px 16px 14px}
 .tile .label{display:flex;align-items:center;gap:8px;color:var(--muted);font-size:13px}
 .dot{width:9px;height:9px;border-radius:50%;display:inline-block}
 .dot.int{background:var(--int)}.dot.float{background:var(--float)}.dot.avg{background:var(--avg)}
@@ -43,26 +48,27 @@ h1{margin:0;font-size:34px;line-height:1.2;font-weight:700;letter-spacing:-.3px;
 .tile .note{color:var(--muted);font-size:12.5px;margin:0}
 .rank{margin:12px 0 0}
 .rank svg{display:block;width:100%;height:6px}
-.rank .track{fill:#25304d}.rank .fill{fill:var(--accent)}
-.rank p{margin:6px 0 0;font-size:13px;color:#cdd5e6}
-.card{background:rgba(17,24,43,.82);border:1px solid var(--line);border-radius:16px;padding:22px 24px;margin:22px 0}
+.rank .track{fill:var(--track)}.rank .fill{fill:var(--accent)}
+.rank p{margin:6px 0 0;font-size:13px;color:var(--soft)}
+.card{background:var(--card);border:1px solid var(--line);border-radius:16px;padding:22px 24px;margin:22px 0}
 .card h2{margin:0;font-size:19px}
 .card .lead{margin:2px 0 14px;color:var(--muted);font-size:13.5px}
 .chart{display:block;width:100%;height:auto}
-.chart .grid{stroke:#223052;stroke-width:1}
+.chart .grid{stroke:var(--grid);stroke-width:1}
 .chart .axis{fill:var(--muted);font-size:12px}
 .chart .title{fill:var(--muted);font-size:12px}
 .chart .value{fill:var(--text);font-size:12px;font-weight:600}
 .chart .s-int{stroke:var(--int);fill:none;stroke-width:3;stroke-linejoin:round;stroke-linecap:round}
-.chart .s-float{stroke:var(--float);fill:none;stroke-width:3;stroke-linejoin:round;stroke-linecap:round}
+.chart .s-float{stroke:var(--float);fill:none;stroke-width:3;stroke-linejoin:round;stroke-linecap:round;stroke-dasharray:9 6}
 .chart .a-int{fill:var(--int);opacity:.12}.chart .a-float{fill:var(--float);opacity:.12}
 .chart .p-int{fill:var(--bg);stroke:var(--int);stroke-width:2.5}
 .chart .p-float{fill:var(--bg);stroke:var(--float);stroke-width:2.5}
 .chart .b-avg{fill:var(--avg)}.chart .b-p10{fill:var(--p10)}.chart .b-p1{fill:var(--p1)}
 .chart .scene{fill:var(--text);font-size:13px;font-weight:600}
-.legend{display:flex;flex-wrap:wrap;gap:16px;margin:0 0 6px;color:#cdd5e6;font-size:13px}
+.legend{display:flex;flex-wrap:wrap;gap:16px;margin:0 0 6px;color:var(--soft);font-size:13px}
 .legend span{display:flex;align-items:center;gap:7px}
 .sw{width:12px;height:12px;border-radius:3px;display:inline-block}
+.sw.line{height:4px;border-radius:2px}.sw.float.line{background:repeating-linear-gradient(90deg,var(--float) 0 5px,transparent 5px 8px)}
 .sw.int{background:var(--int)}.sw.float{background:var(--float)}.sw.avg{background:var(--avg)}.sw.p10{background:var(--p10)}.sw.p1{background:var(--p1)}
 .scenes{display:grid;grid-template-columns:repeat(4,1fr);gap:12px;margin:0 0 16px}
 .scenes .tile{padding:13px 14px}
@@ -74,15 +80,19 @@ h1{margin:0;font-size:34px;line-height:1.2;font-weight:700;letter-spacing:-.3px;
 .part .gpu+.gpu{margin-top:8px}
 .empty{color:var(--muted);margin:8px 0}
 footer{color:var(--muted);font-size:13px;padding:8px 0 40px;display:flex;flex-wrap:wrap;gap:6px 18px}
-code{font-family:ui-monospace,"DejaVu Sans Mono",Menlo,Consolas,monospace;font-size:12.5px;color:#c7d2fe}
+code{font-family:ui-monospace,"DejaVu Sans Mono",Menlo,Consolas,monospace;font-size:12.5px;color:var(--code)}
 table{width:100%;border-collapse:collapse;font-size:14px}
 th{text-align:left;color:var(--muted);font-weight:600;font-size:12px;letter-spacing:.06em;text-transform:uppercase;padding:8px 10px;border-bottom:1px solid var(--line)}
-td{padding:10px;border-bottom:1px solid rgba(36,48,82,.6);vertical-align:top;overflow-wrap:anywhere}
+td,tbody th{padding:10px;border-bottom:1px solid var(--line);vertical-align:top;overflow-wrap:anywhere}
 td.num,th.num{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}
 tr:hover td{background:rgba(129,140,248,.05)}
 .muted{color:var(--muted)}
 .message{text-align:center;padding:90px 0 60px}
-.message h1{font-size:30px}.message p{color:#c3cce0}
+.message h1{font-size:30px}.message p{color:var(--soft)}
+.data{margin:14px 0 0}
+.data summary{cursor:pointer;color:var(--link);font-size:14px;width:max-content;max-width:100%}
+.data table{margin:8px 0 0}.data caption{text-align:left;color:var(--muted);font-size:13px;padding:0 0 4px}
+.data tbody th{text-align:left;color:var(--text);font-size:14px;font-weight:600;letter-spacing:0;text-transform:none}
 @media (max-width:820px){.tiles,.scenes{grid-template-columns:repeat(2,1fr)}.specs{grid-template-columns:1fr}h1{font-size:26px}}
 @media (max-width:560px){.wrap{padding:0 14px}.card{padding:16px 14px}.tiles,.scenes{gap:10px}.tile{padding:12px}.tile .value{font-size:24px}
 .chart .axis,.chart .title,.chart .value,.chart .scene{font-size:24px}}
@@ -200,7 +210,7 @@ const std::string& pageStyle() {
 std::string pageHead(const std::string& title, const std::string& description) {
     std::string h = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
                     "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
-                    "<meta name=\"color-scheme\" content=\"dark\">"
+                    "<meta name=\"color-scheme\" content=\"dark light\">"
                     "<meta name=\"referrer\" content=\"no-referrer\">";
     h += "<title>" + title + "</title>";
     if (!description.empty()) {
@@ -249,6 +259,73 @@ std::string gridLines(double top, double step, double left, double right, ToY y)
     return s;
 }
 
+std::string threadsText(std::uint64_t n) { return std::to_string(n) + (n == 1 ? " thread" : " threads"); }
+
+// What the processor chart shows, in words: each kernel's best and its one-thread score.
+std::string cpuSummary(const StageResults& score) {
+    std::string text;
+    for (const auto& [list, name] : {std::pair{&score.cpu_integer, "Integer"}, std::pair{&score.cpu_float, "Floating point"}}) {
+        if (list->empty()) continue;
+        const auto best = std::max_element(list->begin(), list->end(),
+                                           [](const CpuTestResult& a, const CpuTestResult& b) { return a.score < b.score; });
+        text += std::string(name) + ": best " + grouped(best->score) + " at " + threadsText(best->thread_count) + ", " +
+                grouped(list->front().score) + " at " + threadsText(list->front().thread_count) + ". ";
+    }
+    return text + "Every score is in the table below the chart.";
+}
+
+// What the graphics chart shows, in words: each scene's average frame rate.
+std::string gpuSummaryText(const std::vector<GpuTestResult>& gpu) {
+    std::string text = "Average frame rates: ";
+    for (std::size_t i = 0; i < gpu.size(); ++i) {
+        const std::string scene = gpu[i].id >= 1 && gpu[i].id <= 4 ? kSceneNames[gpu[i].id - 1] : "Scene";
+        text += (i ? ", " : "") + scene + " " + grouped(gpu[i].average) + " FPS";
+    }
+    return text + ". The 10&#160;% and 1&#160;% lows are in the table below the chart.";
+}
+
+// A chart's figures as a table, folded away under the chart.
+std::string dataTable(const std::string& id, const std::string& summary, const std::string& caption,
+                      const std::vector<std::string>& columns, const std::vector<std::vector<std::string>>& rows) {
+    std::string s = "<details class=\"data\"><summary>" + summary + "</summary><table id=\"" + id + "\"><caption>" +
+                    caption + "</caption><thead><tr>";
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        s += std::string("<th scope=\"col\"") + (c ? " class=\"num\"" : "") + ">" + columns[c] + "</th>";
+    }
+    s += "</tr></thead><tbody>";
+    for (const auto& row : rows) {
+        s += "<tr><th scope=\"row\">" + row.front() + "</th>";
+        for (std::size_t c = 1; c < row.size(); ++c) s += "<td class=\"num\">" + row[c] + "</td>";
+        s += "</tr>";
+    }
+    return s + "</tbody></table></details>";
+}
+
+std::string cpuTable(const StageResults& score) {
+    const std::size_t n = std::max(score.cpu_integer.size(), score.cpu_float.size());
+    std::vector<std::vector<std::string>> rows;
+    auto cell = [](const std::vector<CpuTestResult>& list, std::size_t i) {
+        return i < list.size() ? grouped(list[i].score) : std::string("&#8212;");
+    };
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t threads = i < score.cpu_integer.size() ? score.cpu_integer[i].thread_count
+                                                                    : score.cpu_float[i].thread_count;
+        rows.push_back({std::to_string(threads), cell(score.cpu_integer, i), cell(score.cpu_float, i)});
+    }
+    return dataTable("cpu-table", "Processor scores as a table", "Score of each kernel at each thread count",
+                     {"Threads", "Integer", "Floating point"}, rows);
+}
+
+std::string gpuTable(const std::vector<GpuTestResult>& gpu) {
+    std::vector<std::vector<std::string>> rows;
+    for (const GpuTestResult& g : gpu) {
+        rows.push_back({g.id >= 1 && g.id <= 4 ? kSceneNames[g.id - 1] : "Scene " + std::to_string(g.id),
+                        grouped(g.average), grouped(g.ten_percent), grouped(g.one_percent)});
+    }
+    return dataTable("gpu-table", "Frame rates as a table", "Frames per second of each scene",
+                     {"Scene", "Average", "10&#160;% low", "1&#160;% low"}, rows);
+}
+
 // Score against thread count, one line per kernel.
 std::string cpuChart(const StageResults& score) {
     const std::size_t n = std::max(score.cpu_integer.size(), score.cpu_float.size());
@@ -264,10 +341,12 @@ std::string cpuChart(const StageResults& score) {
     auto x = [&](std::size_t i) { return n == 1 ? L + plotW / 2 : L + plotW * double(i) / double(n - 1); };
     auto y = [&](double v) { return T + plotH - plotH * v / top; };
 
-    std::string s = "<div class=\"legend\"><span><i class=\"sw int\"></i>Integer (permutation flipping)</span>"
-                    "<span><i class=\"sw float\"></i>Floating point (five-body)</span></div>";
+    std::string s = "<div class=\"legend\" aria-hidden=\"true\"><span><i class=\"sw line int\"></i>Integer (permutation flipping), solid line</span>"
+                    "<span><i class=\"sw line float\"></i>Floating point (five-body), dashed line</span></div>";
     s += "<svg id=\"cpu-chart\" class=\"chart\" viewBox=\"0 0 " + fmt(W, 0) + " " + fmt(H, 0) +
-         "\" role=\"img\" aria-label=\"Processor score against thread count\">";
+         "\" role=\"img\" aria-labelledby=\"cpu-chart-title cpu-chart-desc\">";
+    s += "<title id=\"cpu-chart-title\">Processor score against thread count</title>";
+    s += "<desc id=\"cpu-chart-desc\">" + cpuSummary(score) + "</desc>";
     s += gridLines(top, step, L, W - R, y);
     for (std::size_t i = 0; i < n; ++i) {
         s += "<text class=\"axis\" x=\"" + fmt(x(i), 1) + "\" y=\"" + fmt(H - B + 22, 0) +
@@ -309,7 +388,7 @@ std::string cpuChart(const StageResults& score) {
              (best + 1 == n && n > 1 ? "end" : "middle") + "\">" + grouped(list[best].score) + "</text>";
     }
     s += "</svg>";
-    return s;
+    return s + cpuTable(score);
 }
 
 // The three frame rates of each scene as grouped bars.
@@ -325,11 +404,13 @@ std::string gpuChart(const std::vector<GpuTestResult>& gpu) {
     const double top = std::max(step, std::ceil(maxValue * 1.1 / step) * step);
     auto y = [&](double v) { return T + plotH - plotH * std::min(v, top) / top; };
 
-    std::string s = "<div class=\"legend\"><span><i class=\"sw avg\"></i>Average</span>"
-                    "<span><i class=\"sw p10\"></i>10&#160;% low</span>"
-                    "<span><i class=\"sw p1\"></i>1&#160;% low</span></div>";
+    std::string s = "<div class=\"legend\" aria-hidden=\"true\"><span><i class=\"sw avg\"></i>Average (left bar)</span>"
+                    "<span><i class=\"sw p10\"></i>10&#160;% low (middle bar)</span>"
+                    "<span><i class=\"sw p1\"></i>1&#160;% low (right bar)</span></div>";
     s += "<svg id=\"gpu-chart\" class=\"chart\" viewBox=\"0 0 " + fmt(W, 0) + " " + fmt(H, 0) +
-         "\" role=\"img\" aria-label=\"Frame rates of the four scenes\">";
+         "\" role=\"img\" aria-labelledby=\"gpu-chart-title gpu-chart-desc\">";
+    s += "<title id=\"gpu-chart-title\">Frame rates of the four scenes</title>";
+    s += "<desc id=\"gpu-chart-desc\">" + gpuSummaryText(gpu) + "</desc>";
     s += gridLines(top, step, L, W - R, y);
     s += "<text class=\"title\" transform=\"translate(16 " + fmt(T + plotH / 2, 0) +
          ") rotate(-90)\" text-anchor=\"middle\">Frames per second</text>";
@@ -357,7 +438,7 @@ std::string gpuChart(const std::vector<GpuTestResult>& gpu) {
              "\" text-anchor=\"middle\">" + scene + "</text>";
     }
     s += "</svg>";
-    return s;
+    return s + gpuTable(gpu);
 }
 
 std::string cpuTile(const char* label, const char* dotClass, const std::optional<std::int64_t>& value,

@@ -2,6 +2,7 @@
 
 #include <imgui.h>
 
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -28,10 +29,16 @@ CpuEngineOptions withWakeUp(CpuEngineOptions options, const std::shared_ptr<CpuB
     return options;
 }
 
+double runSeconds(const CpuEngineOptions& options) {
+    return std::chrono::duration<double>(options.window * kCpuTestCount + options.finalPause).count();
+}
+
 }  // namespace
 
 CpuBenchmarkStage::CpuBenchmarkStage(CpuEngineOptions options)
-    : waker(std::make_shared<Waker>()), engine(withWakeUp(std::move(options), waker)) {}
+    : waker(std::make_shared<Waker>()), engine(withWakeUp(options, waker)) {
+    expectedSeconds = runSeconds(options);
+}
 
 CpuBenchmarkStage::~CpuBenchmarkStage() {
     std::lock_guard<std::mutex> lock(waker->mutex);
@@ -54,21 +61,21 @@ void CpuBenchmarkStage::drawGui() {
     const float width = static_cast<float>(monitorWidth);
     const float height = static_cast<float>(monitorHeight);
 
-    ImGui::SetNextWindowPos(ImVec2(10, 46), ImGuiCond_Always, ImVec2(0, 0));
+    ImGui::SetNextWindowPos(scaled(10, 46), ImGuiCond_Always, ImVec2(0, 0));
     if (ImGui::Begin("Info", nullptr, kFixedWindowFlags)) {
         ImGui::Text("CPU Benchmark");
         ImGui::Text("Running test with %zu threads", engine.currentThreads());
     }
     ImGui::End();
 
-    ImGui::SetNextWindowPos(ImVec2(width - 10, height - 10), ImGuiCond_Always, ImVec2(1, 1));
+    ImGui::SetNextWindowPos(ImVec2(width - scaled(10.0f), height - scaled(10.0f)), ImGuiCond_Always, ImVec2(1, 1));
     if (ImGui::Begin("Progress", nullptr, kFixedWindowFlags)) {
-        ImGui::ProgressBar(engine.progress(), ImVec2(0, 0));
+        stageProgressBar(*this, engine.progress());
     }
     ImGui::End();
 
-    ImGui::SetNextWindowSize(ImVec2(340, 140), ImGuiCond_Always);
-    ImGui::SetNextWindowPos(ImVec2(10, height - 10), ImGuiCond_Always, ImVec2(0, 1));
+    ImGui::SetNextWindowSize(scaled(340, 140), ImGuiCond_Always);
+    ImGui::SetNextWindowPos(ImVec2(scaled(10.0f), height - scaled(10.0f)), ImGuiCond_Always, ImVec2(0, 1));
     if (ImGui::Begin("Log", nullptr, kFixedWindowFlags)) {
         const std::string log = engine.logText();
         ImGui::Text("%s", log.c_str());

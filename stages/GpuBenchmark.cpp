@@ -65,6 +65,7 @@ GpuBenchmark::GpuBenchmark(const char* fragmentSource, std::int64_t durationSeco
       clocks(std::move(clocks)) {
     if (!this->clocks.monotonicNanoseconds) this->clocks.monotonicNanoseconds = steadyNanoseconds;
     if (!this->clocks.sampleSeconds) this->clocks.sampleSeconds = [] { return glfwGetTime(); };
+    expectedSeconds = static_cast<double>(durationSeconds);
 }
 
 void GpuBenchmark::start() {
@@ -111,7 +112,7 @@ void GpuBenchmark::update() {
 
 void GpuBenchmark::drawGui() {
     const ImGuiIO& io = ImGui::GetIO();
-    ImGui::SetNextWindowPos(ImVec2(10, 46), ImGuiCond_Always, ImVec2(0, 0));
+    ImGui::SetNextWindowPos(scaled(10, 46), ImGuiCond_Always, ImVec2(0, 0));
     if (ImGui::Begin("Info", nullptr, kFixedWindowFlags)) {
         ImGui::Text("GPU Benchmark %u of %u", static_cast<unsigned>(id), kSceneCount);
         ImGui::Text("%s", title);
@@ -119,11 +120,12 @@ void GpuBenchmark::drawGui() {
     }
     ImGui::End();
 
-    ImGui::SetNextWindowPos(ImVec2(static_cast<float>(monitorWidth) - 10.0f, static_cast<float>(monitorHeight) - 10.0f),
+    ImGui::SetNextWindowPos(ImVec2(static_cast<float>(monitorWidth) - scaled(10.0f),
+                                   static_cast<float>(monitorHeight) - scaled(10.0f)),
                             ImGuiCond_Always, ImVec2(1, 1));
     if (ImGui::Begin("Progress", nullptr, kFixedWindowFlags)) {
         const float seconds = static_cast<float>(elapsedNanoseconds()) / 1e9f;
-        ImGui::ProgressBar(seconds / static_cast<float>(durationSeconds), ImVec2(0, 0));
+        stageProgressBar(*this, seconds / static_cast<float>(durationSeconds));
     }
     ImGui::End();
 }

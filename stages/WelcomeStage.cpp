@@ -41,20 +41,24 @@ void WelcomeStage::start() {
 }
 
 void WelcomeStage::drawGui() {
+    // Enter is the start button's only while no popup (this stage's or the shell's) is up.
+    const bool keysToWelcome = !anyPopupOpen();
     ImGui::SetNextWindowPos(ImVec2(static_cast<float>(monitorWidth / 2), static_cast<float>(monitorHeight / 2)),
                             ImGuiCond_Always, ImVec2(0.5f, 0.5f));
-    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(20, 20));
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, scaled(20, 20));
     if (ImGui::Begin("Welcome", nullptr, kFixedWindowFlags)) {
-        const float logoWidth = logo ? static_cast<float>(logo->width) : 0.0f;
-        const float logoHeight = logo ? static_cast<float>(logo->height) : 0.0f;
-        ImGui::SetCursorPos(ImVec2((ImGui::GetWindowWidth() - logoWidth) * 0.5f, 20.0f));
+        const float logoWidth = logo ? scaled(static_cast<float>(logo->width)) : 0.0f;
+        const float logoHeight = logo ? scaled(static_cast<float>(logo->height)) : 0.0f;
+        ImGui::SetCursorPos(ImVec2((ImGui::GetWindowWidth() - logoWidth) * 0.5f, scaled(20.0f)));
         ImGui::Image(reinterpret_cast<ImTextureID>(static_cast<std::uintptr_t>(logo ? logo->handle : 0)),
                      ImVec2(logoWidth, logoHeight), ImVec2(0, 1), ImVec2(1, 0), ImVec4(1, 1, 1, 1),
                      ImVec4(0, 0, 0, 0));
-        ImGui::Dummy(ImVec2(0, 20));
+        ImGui::Dummy(scaled(0, 20));
         ImGui::Text("%s", kWelcomeText);
-        ImGui::Dummy(ImVec2(0, 10));
-        if (ImGui::Button("Start Benchmark", ImVec2(ImGui::GetColumnWidth(), 40))) {
+        ImGui::Dummy(scaled(0, 10));
+        const bool warningWasOpen = ImGui::IsPopupOpen("Warning");
+        if (ImGui::Button("Start Benchmark", ImVec2(ImGui::GetColumnWidth(), scaled(40.0f))) ||
+            (keysToWelcome && enterPressed())) {
             if (isOnBattery())
                 ImGui::OpenPopup("Warning");
             else
@@ -65,29 +69,32 @@ void WelcomeStage::drawGui() {
                 "You are not currently connected to a power source.\nRunning the benchmark on battery power may "
                 "lead to inaccurate results.\nMake sure you have the charger connected to your device before "
                 "continuing.");
-            ImGui::Dummy(ImVec2(0, 10));
-            if (ImGui::Button("Continue", ImVec2(0, 0))) startRequested = true;
+            ImGui::Dummy(scaled(0, 10));
+            if (ImGui::Button("Continue", ImVec2(0, 0)) || (warningWasOpen && enterPressed())) startRequested = true;
             ImGui::SameLine(0.0f, -1.0f);
-            if (ImGui::Button("Cancel", ImVec2(0, 0))) ImGui::CloseCurrentPopup();
+            if (ImGui::Button("Cancel", ImVec2(0, 0)) || (warningWasOpen && escapePressed())) ImGui::CloseCurrentPopup();
             ImGui::EndPopup();
         }
     }
     ImGui::PopStyleVar(1);
     ImGui::End();
 
-    ImGui::SetNextWindowPos(ImVec2(static_cast<float>(monitorWidth - 10), static_cast<float>(monitorHeight - 10)),
+    ImGui::SetNextWindowPos(ImVec2(static_cast<float>(monitorWidth) - scaled(10.0f),
+                                   static_cast<float>(monitorHeight) - scaled(10.0f)),
                             ImGuiCond_Always, ImVec2(1, 1));
     if (ImGui::Begin("Info", nullptr, kFixedWindowFlags)) {
+        const bool creditsWasOpen = ImGui::IsPopupOpen("Credits");
         ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0, 0, 0, 0));
         ImGui::PushStyleColor(ImGuiCol_Text, ImVec4(1, 1, 1, 0.5f));
         if (ImGui::Button("Credits", ImVec2(0, 0))) ImGui::OpenPopup("Credits");
         ImGui::PopStyleColor(2);
-        ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(20, 20));
+        ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, scaled(20, 20));
         if (ImGui::BeginPopupModal("Credits", nullptr, ImGuiWindowFlags_AlwaysAutoResize)) {
             static const std::string credits = sceneCredits();
             ImGui::Text("%s", credits.c_str());
-            ImGui::Dummy(ImVec2(0, 10));
-            if (ImGui::Button("Close", ImVec2(0, 0))) ImGui::CloseCurrentPopup();
+            ImGui::Dummy(scaled(0, 10));
+            if (ImGui::Button("Close", ImVec2(0, 0)) || (creditsWasOpen && (escapePressed() || enterPressed())))
+                ImGui::CloseCurrentPopup();
             ImGui::EndPopup();
         }
         ImGui::PopStyleVar(1);

@@ -13,8 +13,10 @@ namespace {
 
 class RecordingStage : public Stage {
 public:
-    RecordingStage(std::string stageName, bool vsync, int finishAfter)
-        : name(std::move(stageName)), vsync(vsync), finishAfter(finishAfter) {}
+    RecordingStage(std::string stageName, bool vsync, int finishAfter, double seconds = 0)
+        : name(std::move(stageName)), vsync(vsync), finishAfter(finishAfter) {
+        expectedSeconds = seconds;
+    }
     void start() override { harnessEvent("start " + name); }
     void abort() override { harnessEvent("abort " + name); }
     void update() override {
@@ -23,7 +25,7 @@ public:
         if (script) script(*this);
     }
     void drawGui() override {
-        harnessEvent("drawGui " + name);
+        harnessEvent("drawGui " + name + (logProgress ? " " + runProgress : std::string()));
         // The quit popup's buttons, from its placement in the previous frame.
         quit = popupButtonCentre("Quit?", "Quit", "Cancel", 0);
         cancel = popupButtonCentre("Quit?", "Quit", "Cancel", 1);
@@ -42,6 +44,7 @@ public:
     int finishAfter;  // passes; 0 = never by itself
     int passes = 0;
     double frameRate = 0;
+    bool logProgress = false;
     ScreenPoint quit, cancel;
     void (*script)(RecordingStage&) = nullptr;
 };
@@ -92,9 +95,11 @@ int main(int argc, char** argv) {
     StageFactory factory;
     if (scenario == "sequence") {
         factory = [] {
-            return StageQueue{std::make_shared<RecordingStage>("A", true, 2),
-                              std::make_shared<RecordingStage>("B", false, 1),
-                              std::make_shared<RecordingStage>("C", true, 1)};
+            // A waits for no one's clock, like the welcome; B and C expect 5 and 3 seconds.
+            StageQueue q{std::make_shared<RecordingStage>("A", true, 2), std::make_shared<RecordingStage>("B", false, 1, 5.0),
+                         std::make_shared<RecordingStage>("C", true, 1, 3.0)};
+            for (auto& s : q) static_cast<RecordingStage&>(*s).logProgress = true;
+            return q;
         };
     } else if (scenario == "quit" || scenario == "cancel") {
         const bool quit = scenario == "quit";

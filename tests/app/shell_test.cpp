@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/RunProgress.h"
 #include "tests/support/command.h"
 
 namespace {
@@ -33,17 +34,19 @@ TEST(Shell, RunsStagesInPassOrderWithSwapIntervals) {
     ASSERT_EQ(run.exitCode, 0) << run.output;
     const std::vector<std::string> expected = {
         // First stage: start, then its interval.
+        // Each head is told its step and the time the rest of the run should take: its
+        // own expected time (less what has passed, well under a second here) and the others'.
         "start A", "interval 1",
-        "drawGui A", "present", "update A", "isFinished A false",
-        "drawGui A", "present", "update A", "isFinished A true",
+        "drawGui A Step 1 of 3 \u00b7 about 8 s left", "present", "update A", "isFinished A false",
+        "drawGui A Step 1 of 3 \u00b7 about 8 s left", "present", "update A", "isFinished A true",
         // Next stages: destroyed, interval from the new head, then its start.
         "destroy A", "interval 0", "start B",
         // Finishing on the first call: shown for exactly one frame.
-        "drawGui B", "present", "update B", "isFinished B true",
+        "drawGui B Step 2 of 3 \u00b7 about 8 s left", "present", "update B", "isFinished B true",
         "destroy B", "interval 1", "start C",
         // The last stage is presented twice before the finishing action.
-        "drawGui C", "present", "update C", "isFinished C true",
-        "drawGui C", "present", "finish",
+        "drawGui C Step 3 of 3 \u00b7 about 3 s left", "present", "update C", "isFinished C true",
+        "drawGui C Step 3 of 3 \u00b7 about 3 s left", "present", "finish",
         "loop-ended", "destroy C", "exit"};
     EXPECT_EQ(run.lines, expected) << run.output;
 }
@@ -96,6 +99,22 @@ TEST(Shell, PacesStagesThatWantVsyncAndNoOthers) {
     EXPECT_LE(paced, 10) << run.output;
     // An empty frame takes a few milliseconds even on a software renderer.
     EXPECT_GT(unpaced, 30) << run.output;
+}
+
+TEST(Shell, RunProgressLineCountsStepsAndRoundsTimeLeftUp) {
+    const struct {
+        std::size_t step, steps;
+        double seconds;
+        const char* text;
+    } cases[] = {
+        {3, 7, 79.2, "Step 3 of 7 \u00b7 about 1 min 20 s left"},
+        {2, 7, 123.0, "Step 2 of 7 \u00b7 about 2 min 3 s left"},
+        {6, 7, 120.0, "Step 6 of 7 \u00b7 about 2 min left"},
+        {7, 7, 0.4, "Step 7 of 7 \u00b7 about 1 s left"},
+        {7, 7, 0.0, "Step 7 of 7 \u00b7 almost done"},
+        {7, 7, -2.0, "Step 7 of 7 \u00b7 almost done"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(runProgressText(c.step, c.steps, c.seconds), c.text) << c.seconds;
 }
 
 TEST(Shell, StartWithoutDisplayFailsWithMessage) {

@@ -1,12 +1,19 @@
 // The result page as a real browser builds it: headless Chromium loads the page from the
-// running service, and its DOM must hold both charts and the figures. A screenshot is
-// left in the build tree for people to look at.
+// running service, and its DOM must hold both charts, their tables and the figures; an
+// accessibility audit (axe-core) runs on it in the dark and the light colour scheme.
+// Screenshots of both schemes are left in the build tree for people to look at.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
+
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <regex>
+#include <sstream>
 
 #include "server/submission.h"
 #include "tests/server/service_testkit.h"
@@ -64,22 +71,57 @@ std::string between(const std::string& text, const std::string& from, const std:
     return text.substr(a, b == std::string::npos ? std::string::npos : b - a);
 }
 
+// The colour scheme the page is shown in: Chromium's own setting, 0 dark and 1 light.
+std::string schemeFlag(bool dark) {
+    return std::string("--blink-settings=preferredColorScheme=") + (dark ? "0" : "1");
+}
+
+// A service holding nine results; the seventh is the one shown.
+struct ServedPage {
+    testkit::TempDir dir;
+    ServiceProcess service{dir, {"sqlite:" + dir.file("results.db"), false, 0, {}}};
+    std::string url;
+
+    // Empty when all went well, else why not.
+    std::string start() {
+        std::string why;
+        if (!service.start(&why)) return why;
+        for (std::uint64_t v = 0; v < 9; ++v) {
+            const testkit::Reply r = service.post(testkit::signedDocument(testkit::sampleInventory(v * 11)));
+            if (r.status != 201) return "post: " + r.body;
+            if (v == 6) url = service.baseUrl() + "/benchmarks/" + r.body;
+        }
+        return {};
+    }
+};
+
+std::string unescapeHtml(std::string text) {
+    const std::pair<const char*, const char*> entities[] = {{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&amp;", "&"}};
+    for (const auto& [entity, character] : entities) {
+        for (auto at = text.find(entity); at != std::string::npos; at = text.find(entity, at + 1)) {
+            text.replace(at, std::strlen(entity), character);
+        }
+    }
+    return text;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
 TEST(ResultPageInBrowser, ChartsAndFiguresAreInTheDom) {
     const std::string chromium = findChromium();
     if (chromium.empty()) GTEST_SKIP() << "Chromium is not installed (Debian package chromium); page not rendered";
 
-    testkit::TempDir dir;
-    ServiceProcess service(dir, {"sqlite:" + dir.file("results.db"), false, 0, {}});
-    std::string why;
-    ASSERT_TRUE(service.start(&why)) << why;
-    std::string id;
-    for (std::uint64_t v = 0; v < 9; ++v) {
-        const testkit::Reply r = service.post(testkit::signedDocument(testkit::sampleInventory(v * 11)));
-        ASSERT_EQ(r.status, 201) << r.body;
-        if (v == 6) id = r.body;
-    }
+    ServedPage page;
+    const std::string why = page.start();
+    ASSERT_EQ(why, "");
+    const testkit::TempDir& dir = page.dir;
     const SystemInventory shown = testkit::sampleInventory(66);
-    const std::string url = service.baseUrl() + "/benchmarks/" + id;
+    const std::string url = page.url;
 
     auto args = chromiumArgs(chromium, dir.file("profile-dom"));
     args.insert(args.end(), {"--dump-dom", url});
@@ -128,17 +170,124 @@ TEST(ResultPageInBrowser, ChartsAndFiguresAreInTheDom) {
         << "integer and floating point, one thread and all threads";
     EXPECT_EQ(countOf(dom, "class=\"rank\""), 8u) << "a standing for each ranked figure";
 
-    // The screenshot, for a person to judge.
+    // Each chart is followed by its figures as a table, folded away until asked for.
+    const std::string cpuTable = between(dom, "<table id=\"cpu-table\"", "</table>");
+    ASSERT_FALSE(cpuTable.empty()) << "no processor table";
+    EXPECT_EQ(countOf(cpuTable, "<tr>"), 12u) << "a header row and one row per thread count";
+    EXPECT_NE(cpuTable.find("<th scope=\"row\">64</th><td class=\"num\">" +
+                            grouped(shown.score.cpu_integer[10].score) + "</td><td class=\"num\">" +
+                            grouped(shown.score.cpu_float[10].score) + "</td>"),
+              std::string::npos)
+        << cpuTable;
+    const std::string gpuTable = between(dom, "<table id=\"gpu-table\"", "</table>");
+    ASSERT_FALSE(gpuTable.empty()) << "no graphics table";
+    EXPECT_EQ(countOf(gpuTable, "<tr>"), 5u) << "a header row and one row per scene";
+    const GpuTestResult& city = shown.score.gpu[2];
+    EXPECT_NE(gpuTable.find("<th scope=\"row\">City</th><td class=\"num\">" + grouped(city.average) +
+                            "</td><td class=\"num\">" + grouped(city.ten_percent) + "</td><td class=\"num\">" +
+                            grouped(city.one_percent) + "</td>"),
+              std::string::npos)
+        << gpuTable;
+    EXPECT_EQ(countOf(dom, "<details"), 2u);
+    EXPECT_EQ(countOf(dom, "<details open"), 0u) << "the tables start folded";
+    // Both charts are named for assistive technology by their own title and description.
+    for (const std::string& chart : {cpuChart, gpuChart}) {
+        EXPECT_NE(chart.find("role=\"img\""), std::string::npos);
+        EXPECT_NE(chart.find("aria-labelledby=\""), std::string::npos);
+        EXPECT_NE(chart.find("<title id=\""), std::string::npos);
+        EXPECT_NE(chart.find("<desc id=\""), std::string::npos);
+    }
+
+    // The screenshots, for a person to judge: the dark and the light scheme.
     const std::string shots = TALLYFORGE_SCREENSHOT_DIR;
     std::filesystem::create_directories(shots);
-    const std::string png = shots + "/result-page.png";
-    std::filesystem::remove(png);
-    args = chromiumArgs(chromium, dir.file("profile-shot"));
-    args.insert(args.end(), {"--window-size=1280,1600", "--screenshot=" + png, url});
+    for (const bool dark : {true, false}) {
+        const std::string png = shots + (dark ? "/result-page.png" : "/result-page-light.png");
+        std::filesystem::remove(png);
+        args = chromiumArgs(chromium, dir.file(dark ? "profile-shot-dark" : "profile-shot-light"));
+        args.insert(args.end(), {schemeFlag(dark), "--window-size=1280,1600", "--screenshot=" + png, url});
+        std::string out;
+        ASSERT_EQ(runProgram(args, &out), 0) << out;
+        ASSERT_TRUE(std::filesystem::exists(png)) << out;
+        EXPECT_GT(std::filesystem::file_size(png), 50000u) << "a rendered page, not a blank one";
+    }
+}
+
+// axe-core from the npm registry (scripts/setup installs it under build/test-tools), or the
+// file that TALLYFORGE_AXE_JS names.
+std::string axeScript() {
+    if (const char* path = std::getenv("TALLYFORGE_AXE_JS")) return path;
+    return TALLYFORGE_AXE_JS;
+}
+
+// The page's own policy forbids every script, so the audit runs on a copy of the served page
+// with axe and a runner added, loaded from a file, and writes its findings into the DOM.
+TEST(ResultPageInBrowser, AccessibilityAuditFindsNothingInDarkAndLight) {
+    const std::string chromium = findChromium();
+    if (chromium.empty()) GTEST_SKIP() << "Chromium is not installed (Debian package chromium); page not audited";
+    const std::string axe = readFile(axeScript());
+    ASSERT_FALSE(axe.empty()) << "axe-core not found at " << axeScript() << " (scripts/setup installs it)";
+
+    ServedPage page;
+    const std::string why = page.start();
+    ASSERT_EQ(why, "");
+    const testkit::Reply served = page.service.get(page.url.substr(page.service.baseUrl().size()));
+    ASSERT_EQ(served.status, 200);
+
+    // Violations fail the test; what axe could not decide ("incomplete") is printed for people.
+    const std::string runner =
+        "<script>" + axe +
+        "</script><script>"
+        "function axeList(list) { return list.map(function (v) {"
+        "  return v.impact + ' ' + v.id + ': ' + v.help + ' (' + v.nodes.length + ' elements) @ ' +"
+        "    v.nodes.slice(0, 4).map(function (n) { return n.target.join(' '); }).join(' | ');"
+        "}).join('\\n') || 'none'; }"
+        "function axeOut(id, text) { var out = document.createElement('pre'); out.id = id;"
+        "  out.textContent = text; document.body.appendChild(out); }"
+        // Once as the page opens, once with every table unfolded.
+        "axe.run(document).then(function (folded) {"
+        "  document.querySelectorAll('details').forEach(function (d) { d.open = true; });"
+        "  return axe.run(document).then(function (open) {"
+        "    axeOut('axe-review', axeList(folded.incomplete.concat(open.incomplete)));"
+        "    axeOut('axe-findings', axeList(folded.violations.concat(open.violations)));"
+        "  });"
+        "}).catch(function (e) { axeOut('axe-findings', 'audit failed: ' + e); });</script>";
+    std::string html = served.body;
+    const auto end = html.rfind("</body>");
+    ASSERT_NE(end, std::string::npos);
+    html.insert(end, runner);
+    const std::string copy = page.dir.file("audited-page.html");
+    std::ofstream(copy, std::ios::binary) << html;
+
+    for (const bool dark : {true, false}) {
+        auto args = chromiumArgs(chromium, page.dir.file(dark ? "profile-axe-dark" : "profile-axe-light"));
+        args.insert(args.end(), {schemeFlag(dark), "--window-size=1280,1600", "--virtual-time-budget=30000",
+                                 "--dump-dom", "file://" + copy});
+        std::string dom;
+        ASSERT_EQ(runProgram(args, &dom), 0) << dom.substr(0, 2000);
+        const std::string reviewTag = "<pre id=\"axe-review\">";
+        const std::string review = between(dom, reviewTag, "</pre>");
+        if (!review.empty())
+            std::printf("axe, %s scheme, to review by hand: %s\n", dark ? "dark" : "light",
+                        unescapeHtml(review.substr(reviewTag.size())).c_str());
+        const std::string tag = "<pre id=\"axe-findings\">";
+        const std::string report = between(dom, tag, "</pre>");
+        ASSERT_FALSE(report.empty()) << "the audit did not report";
+        EXPECT_EQ(unescapeHtml(report.substr(tag.size())), "none") << (dark ? "dark" : "light") << " scheme";
+    }
+
+    // Where keyboard focus is, for a person to judge: the first table's toggle, as after Tab.
+    html = served.body;
+    html.insert(html.rfind("</body>"),
+                "<script>document.querySelector('summary').focus({preventScroll: true});</script>");
+    const std::string focused = page.dir.file("focused-page.html");
+    std::ofstream(focused, std::ios::binary) << html;
+    const std::string png = std::string(TALLYFORGE_SCREENSHOT_DIR) + "/result-page-focus.png";
+    std::filesystem::create_directories(TALLYFORGE_SCREENSHOT_DIR);
+    auto args = chromiumArgs(chromium, page.dir.file("profile-focus"));
+    args.insert(args.end(), {schemeFlag(true), "--window-size=1280,1000", "--screenshot=" + png, "file://" + focused});
     std::string out;
-    ASSERT_EQ(runProgram(args, &out), 0) << out;
-    ASSERT_TRUE(std::filesystem::exists(png)) << out;
-    EXPECT_GT(std::filesystem::file_size(png), 50000u) << "a rendered page, not a blank one";
+    EXPECT_EQ(runProgram(args, &out), 0) << out;
 }
 
 }  // namespace

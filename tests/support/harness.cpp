@@ -8,6 +8,8 @@
 #include <imgui.h>
 #include <imgui_internal.h>
 
+#include "app/Gui.h"
+
 extern char** environ;
 
 void harnessEvent(const std::string& text) {
@@ -27,6 +29,8 @@ void runTool(std::vector<std::string> args) {
     int status = 0;
     waitpid(pid, &status, 0);
 }
+
+void pressKey(const std::string& key) { runTool({"xdotool", "key", key}); }
 
 void clickAt(float x, float y) {
     runTool({"xdotool", "mousemove", "--sync", std::to_string(static_cast<int>(x)), std::to_string(static_cast<int>(y)),
@@ -53,7 +57,8 @@ ScreenPoint popupButtonCentre(const char* popup, const char* first, const char* 
     const ImGuiStyle& style = ImGui::GetStyle();
     const float firstWidth = ImGui::CalcTextSize(first).x + style.FramePadding.x * 2;
     const float secondWidth = second ? ImGui::CalcTextSize(second).x + style.FramePadding.x * 2 : 0.0f;
-    const float y = w->Pos.y + w->Size.y - 20.0f - ImGui::GetFrameHeight() / 2;
-    const float x = w->Pos.x + 20.0f + (n == 0 ? firstWidth / 2 : firstWidth + style.ItemSpacing.x + secondWidth / 2);
+    const float padding = scaled(20.0f);
+    const float y = w->Pos.y + w->Size.y - padding - ImGui::GetFrameHeight() / 2;
+    const float x = w->Pos.x + padding + (n == 0 ? firstWidth / 2 : firstWidth + style.ItemSpacing.x + secondWidth / 2);
     return {x, y, true};
 }

@@ -13,6 +13,9 @@ void harnessEvent(const std::string& text);
 // Runs a program found on PATH and waits for it; prints "spawn-failed <program>" if it cannot start.
 void runTool(std::vector<std::string> args);
 
+// A real key press and release (xdotool key name: Return, KP_Enter, Escape).
+void pressKey(const std::string& key);
+
 // A real pointer click (xdotool) at a window position.
 void clickAt(float x, float y);
 
