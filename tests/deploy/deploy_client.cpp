@@ -101,7 +101,7 @@ int load(const Args& a) {
                 const auto due = start + std::chrono::microseconds(std::int64_t(double(i) * 1e6 / rate));
                 std::this_thread::sleep_until(due);
                 const std::string body = testkit::signedDocument(testkit::sampleInventory(variant + i));
-                auto result = clientFrom(url, ca, sourceAddress(1, variant % 1000 * 100 + i))
+                auto result = clientFrom(url, ca, sourceAddress(1, variant / 1000000 * 10000 + i))
                                   ->Post("/api/benchmarks", body, "application/json; charset=utf-8");
                 const double ms = msSince(due);
                 std::lock_guard lock(mutex);
@@ -152,7 +152,7 @@ int probe(const Args& a) {
     std::thread s([&] {
         loop(submit, [&](std::uint64_t i) {
             const std::string body = testkit::signedDocument(testkit::sampleInventory(variant + i));
-            auto r = clientFrom(url, ca, sourceAddress(2, variant % 1000 * 100 + i))
+            auto r = clientFrom(url, ca, sourceAddress(2, variant / 1000000 * 10000 + i))
                          ->Post("/api/benchmarks", body, "application/json; charset=utf-8");
             return r && r->status == 201;
         });
