@@ -56,6 +56,7 @@ std::unique_ptr<httplib::Client> clientFrom(const std::string& url, const std::s
     c->set_connection_timeout(5);
     c->set_read_timeout(10);
     c->set_write_timeout(10);
+    c->set_tcp_nodelay(true);
     c->set_socket_options([source](int sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
