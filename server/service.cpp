@@ -159,8 +159,10 @@ int ResultService::bind(std::string* whyNot) {
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         listenSocket_ = sock;
     });
-    server_->set_default_headers({{"X-Content-Type-Options", "nosniff"},
-                                  {"Referrer-Policy", "no-referrer"}});
+    httplib::Headers headers = {{"X-Content-Type-Options", "nosniff"}, {"Referrer-Policy", "no-referrer"}};
+    // Behind a proxy, the proxy says this for the name it serves.
+    if (!options_.plainHttp) headers.emplace("Strict-Transport-Security", "max-age=63072000");
+    server_->set_default_headers(std::move(headers));
     installRoutes();
 
     if (options_.port == 0) {
