@@ -38,6 +38,7 @@ bool hardenTls(SSL_CTX* ctx) {
     return SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION) == 1 &&
            SSL_CTX_set_cipher_list(ctx, kTls12Ciphers) == 1;
 }
+
 constexpr int kRecentCount = 50;
 constexpr std::size_t kMaxDrainBytes = 16 * 1024 * 1024;
 // Results other instances stored reach this one's standings within this time.
