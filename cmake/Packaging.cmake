@@ -9,7 +9,9 @@ if(NOT WIN32)
     install(FILES "${CMAKE_SOURCE_DIR}/assets/digest_salt.bin"
             DESTINATION ${CMAKE_INSTALL_DATADIR}/tallyforge COMPONENT service)
     # Installed but not enabled: the service needs a certificate first.
+    # The template is for instances behind nginx (deploy/ and the README's deployment section).
     install(FILES "${CMAKE_SOURCE_DIR}/packaging/tallyforge-results.service"
+                  "${CMAKE_SOURCE_DIR}/deploy/systemd/tallyforge-results@.service"
             DESTINATION lib/systemd/system COMPONENT service)
   endif()
   if(TARGET tallyforge-sysinfo)

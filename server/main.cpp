@@ -30,6 +30,9 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);  // a client that hangs up must not end the service
 
+    if (const std::string passFile = usePasswordFileFromCredentials(); !passFile.empty()) {
+        std::cerr << "tallyforge-results: PostgreSQL passwords from " << passFile << std::endl;
+    }
     std::string whyNot;
     const auto store = openResultStore(options.databaseUrl, &whyNot);
     if (!store) {

@@ -1,5 +1,7 @@
 #include "server/options.h"
 
+#include "server/database_url.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -20,7 +22,11 @@ Options:
                        proxy that terminates TLS. The client address for the rate limit
                        is then taken from the proxy's X-Forwarded-For header.
   --database URL       Where results are stored: sqlite:PATH (default
-                       sqlite:tallyforge-results.db) or postgresql://USER@HOST:PORT/DB.
+                       sqlite:tallyforge-results.db), postgresql://USER@HOST:PORT/DB or
+                       libpq keywords ('host=... dbname=... user=...'). Leave the
+                       password out: libpq reads it from PGPASSFILE, and under systemd
+                       from the credential pgpass (LoadCredential=pgpass:FILE). Logs show
+                       the address with any password as ***.
                        The schema is created or upgraded at start.
   --salt FILE          The 1024-byte digest salt shared with the benchmark client; required.
   --rate-limit N       Submissions a minute accepted from one client address (default 20,
@@ -150,9 +156,9 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args) {
     }
     const std::string& url = options.databaseUrl;
     const bool sqlite = url.rfind("sqlite:", 0) == 0 && url.size() > 7;
-    const bool postgres = url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0;
-    if (!sqlite && !postgres) {
-        return failure("--database expects sqlite:PATH or postgresql://..., not '" + url + "'.");
+    if (!sqlite && !isPostgresAddress(url)) {
+        // The text may hold a password: it is not echoed.
+        return failure("--database expects sqlite:PATH, postgresql://... or libpq keywords (host=... dbname=...).");
     }
     if (options.saltFile.empty()) return failure("--salt FILE is required.");
 

@@ -17,8 +17,29 @@
 
 namespace {
 
-// Connections are served one thread each for as long as they are kept alive.
-constexpr std::size_t kWorkerThreads = 64;
+// Connections are served one thread each for as long as they are kept alive, so a client
+// that sends nothing holds a thread until a time-out ends it. The pool absorbs about
+// kWorkerThreads / kClientTimeoutSeconds new slow connections a second; past that,
+// requests queue. Plenty for one machine; a public service puts nginx in front.
+constexpr std::size_t kWorkerThreads = 512;
+// Between two reads of one request, and while a kept-alive connection waits for the next.
+// The client sends its submission at once; a page load's requests follow each other.
+constexpr time_t kClientTimeoutSeconds = 2;
+
+// TLS 1.2 with forward-secret AEAD suites only (TLS 1.3's are all AEAD), in our order.
+constexpr const char* kTls12Ciphers =
+    "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:"
+    "ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:"
+    "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305";
+
+bool hardenTls(SSL_CTX* ctx) {
+    if (!ctx) return false;
+    SSL_CTX_set_options(ctx, SSL_OP_CIPHER_SERVER_PREFERENCE | SSL_OP_NO_RENEGOTIATION |
+                                 SSL_OP_NO_COMPRESSION | SSL_OP_NO_TICKET);
+    return SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION) == 1 &&
+           SSL_CTX_set_cipher_list(ctx, kTls12Ciphers) == 1;
+}
+
 constexpr int kRecentCount = 50;
 constexpr std::size_t kMaxDrainBytes = 16 * 1024 * 1024;
 // Results other instances stored reach this one's standings within this time.
@@ -75,17 +96,6 @@ bool isApiPath(const std::string& path) { return path.rfind("/api/", 0) == 0; }
 
 }  // namespace
 
-std::string redactedUrl(const std::string& url) {
-    const auto scheme = url.find("://");
-    if (scheme == std::string::npos) return url;
-    const auto at = url.find('@', scheme + 3);
-    const auto slash = url.find('/', scheme + 3);
-    if (at == std::string::npos || (slash != std::string::npos && slash < at)) return url;
-    const auto colon = url.find(':', scheme + 3);
-    if (colon == std::string::npos || colon > at) return url;
-    return url.substr(0, colon + 1) + "***" + url.substr(at);
-}
-
 ResultService::ResultService(const ServiceOptions& options, ResultStore& store)
     : options_(options),
       store_(store),
@@ -134,7 +144,7 @@ int ResultService::bind(std::string* whyNot) {
     } else {
         auto tls = std::make_unique<httplib::SSLServer>(options_.tlsCertFile.c_str(),
                                                         options_.tlsKeyFile.c_str());
-        if (!tls->is_valid()) {
+        if (!tls->is_valid() || !hardenTls(tls->ssl_context())) {
             *whyNot = "cannot use the TLS certificate " + options_.tlsCertFile + " with the key " +
                       options_.tlsKeyFile + " (not PEM, or they do not match)";
             return 2;
@@ -144,8 +154,8 @@ int ResultService::bind(std::string* whyNot) {
     server_->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
     server_->set_payload_max_length(kMaxBodyBytes);
     server_->set_keep_alive_max_count(100000);
-    server_->set_keep_alive_timeout(5);
-    server_->set_read_timeout(10);
+    server_->set_keep_alive_timeout(kClientTimeoutSeconds);
+    server_->set_read_timeout(kClientTimeoutSeconds);
     server_->set_write_timeout(10);
     // Replies are small and answer a waiting client: send them at once.
     server_->set_tcp_nodelay(true);
@@ -156,8 +166,10 @@ int ResultService::bind(std::string* whyNot) {
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         listenSocket_ = sock;
     });
-    server_->set_default_headers({{"X-Content-Type-Options", "nosniff"},
-                                  {"Referrer-Policy", "no-referrer"}});
+    httplib::Headers headers = {{"X-Content-Type-Options", "nosniff"}, {"Referrer-Policy", "no-referrer"}};
+    // Behind a proxy, the proxy says this for the name it serves.
+    if (!options_.plainHttp) headers.emplace("Strict-Transport-Security", "max-age=63072000");
+    server_->set_default_headers(std::move(headers));
     installRoutes();
 
     if (options_.port == 0) {

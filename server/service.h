@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "server/database_url.h"
 #include "server/group_commit.h"
 #include "server/options.h"
 #include "server/rank_index.h"
@@ -55,6 +56,3 @@ private:
     bool stopping_ = false;
     std::thread refresher_;
 };
-
-// The URL with any password replaced, for messages and logs.
-std::string redactedUrl(const std::string& url);

@@ -1,5 +1,7 @@
 #include "server/store.h"
 
+#include "server/database_url.h"
+
 const std::vector<std::vector<std::string>>& schemaSteps() {
     static const std::vector<std::vector<std::string>> steps = [] {
         std::vector<std::string> first = {
@@ -29,9 +31,7 @@ const std::vector<std::vector<std::string>>& schemaSteps() {
 
 std::unique_ptr<ResultStore> openResultStore(const std::string& url, std::string* whyNot) {
     if (url.rfind("sqlite:", 0) == 0) return openSqliteStore(url.substr(7), whyNot);
-    if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0) {
-        return openPostgresStore(url, whyNot);
-    }
+    if (isPostgresAddress(url)) return openPostgresStore(url, whyNot);
     if (whyNot) *whyNot = "unknown database URL '" + url + "'";
     return nullptr;
 }

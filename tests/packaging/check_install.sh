@@ -9,7 +9,8 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 status=0
 for f in bin/tallyforge-benchmark bin/tallyforge-results bin/tallyforge-sysinfo \
          share/applications/tallyforge-benchmark.desktop share/pixmaps/tallyforge-benchmark.png \
-         share/tallyforge/digest_salt.bin lib/systemd/system/tallyforge-results.service; do
+         share/tallyforge/digest_salt.bin lib/systemd/system/tallyforge-results.service \
+         "lib/systemd/system/tallyforge-results@.service"; do
   [ -e "$prefix/$f" ] || { echo "missing: $f"; status=1; }
 done
 [ "$(stat -c %s "$prefix/share/tallyforge/digest_salt.bin")" = 1024 ] || { echo "salt is not 1024 bytes"; status=1; }

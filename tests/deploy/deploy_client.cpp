@@ -1,0 +1,256 @@
+// Client side of deploy/smoke. Every request comes from its own loopback source address
+// (127.0.0.0/8 is all ours), as clients on the internet would, so that per-address limits
+// in nginx and in the service see many clients rather than one.
+//
+//   deploy_client load    --url URL --ca FILE --rate R --seconds S --variant N --ids FILE
+//   deploy_client probe   --url URL --ca FILE --seconds S [--interval-ms 200] [--p99-ms 100] --variant N
+//   deploy_client hostile --url URL --ca FILE --direct URL
+//   deploy_client verify  --direct URL --ids FILE
+// Prints its figures with their goals; exit status 1 when one is missed, 2 on bad usage.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "tests/server/hostile_submissions.h"
+#include "tests/server/service_testkit.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Args {
+    std::map<std::string, std::string> values;
+    std::string get(const std::string& name, const std::string& fallback = {}) const {
+        const auto it = values.find(name);
+        return it == values.end() ? fallback : it->second;
+    }
+    double number(const std::string& name, double fallback) const {
+        const std::string v = get(name);
+        return v.empty() ? fallback : std::stod(v);
+    }
+};
+
+// Source address number i of a pool: 127.P.x.y, 62,500 of them.
+std::string sourceAddress(int pool, std::uint64_t i) {
+    return "127." + std::to_string(pool) + "." + std::to_string(1 + (i / 250) % 250) + "." +
+           std::to_string(1 + i % 250);
+}
+
+std::unique_ptr<httplib::Client> clientFrom(const std::string& url, const std::string& ca, const std::string& source) {
+    auto c = std::make_unique<httplib::Client>(url);
+    if (!ca.empty()) {
+        c->set_ca_cert_path(ca.c_str());
+        c->enable_server_certificate_verification(true);
+    }
+    c->set_connection_timeout(5);
+    c->set_read_timeout(10);
+    c->set_write_timeout(10);
+    c->set_tcp_nodelay(true);
+    c->set_socket_options([source](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        inet_pton(AF_INET, source.c_str(), &from.sin_addr);
+        bind(sock, reinterpret_cast<sockaddr*>(&from), sizeof from);
+    });
+    return c;
+}
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, std::size_t(p / 100.0 * double(v.size())))];
+}
+
+std::string latencyLine(const std::vector<double>& ms) {
+    char buffer[160];
+    std::snprintf(buffer, sizeof buffer, "p50 %.1f ms, p99 %.1f ms, max %.1f ms", percentile(ms, 50),
+                  percentile(ms, 99), ms.empty() ? 0.0 : *std::max_element(ms.begin(), ms.end()));
+    return buffer;
+}
+
+double msSince(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
+
+// Submissions at a steady rate, each due at its own moment; latency counts from that moment.
+int load(const Args& a) {
+    const std::string url = a.get("--url"), ca = a.get("--ca");
+    const double rate = a.number("--rate", 20), seconds = a.number("--seconds", 10);
+    const auto variant = std::uint64_t(a.number("--variant", 1000000));
+    const std::size_t total = std::size_t(rate * seconds);
+    std::atomic<std::size_t> next{0};
+    std::mutex mutex;
+    std::map<int, int> statuses;
+    std::vector<double> latencies;
+    std::vector<std::string> ids;
+    const auto start = Clock::now();
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 16; ++w) {
+        workers.emplace_back([&] {
+            for (std::size_t i; (i = next++) < total;) {
+                const auto due = start + std::chrono::microseconds(std::int64_t(double(i) * 1e6 / rate));
+                std::this_thread::sleep_until(due);
+                const std::string body = testkit::signedDocument(testkit::sampleInventory(variant + i));
+                auto result = clientFrom(url, ca, sourceAddress(1, variant / 1000000 * 10000 + i))
+                                  ->Post("/api/benchmarks", body, "application/json; charset=utf-8");
+                const double ms = msSince(due);
+                std::lock_guard lock(mutex);
+                statuses[result ? result->status : 0]++;
+                latencies.push_back(ms);
+                if (result && result->status == 201) ids.push_back(result->body);
+            }
+        });
+    }
+    for (auto& t : workers) t.join();
+    std::ofstream out(a.get("--ids"), std::ios::app);
+    for (const auto& id : ids) out << id << "\n";
+    std::printf("  %zu submissions at %.0f/s over %.0f s:", total, rate, seconds);
+    for (const auto& [status, count] : statuses) std::printf(" %s %d", status ? std::to_string(status).c_str() : "no-reply", count);
+    std::printf("; %s\n", latencyLine(latencies).c_str());
+    const int failed = int(total) - statuses[201];
+    std::printf("  %-58s %d (goal 0)  %s\n", "requests that did not get 201:", failed, failed ? "MISSED" : "ok");
+    return failed ? 1 : 0;
+}
+
+// /healthz and a submission every interval, side by side, for the whole of an attack.
+int probe(const Args& a) {
+    const std::string url = a.get("--url"), ca = a.get("--ca");
+    const double seconds = a.number("--seconds", 20), p99Goal = a.number("--p99-ms", 100);
+    const auto interval = std::chrono::milliseconds(int(a.number("--interval-ms", 200)));
+    const auto variant = std::uint64_t(a.number("--variant", 3000000));
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    struct Track {
+        std::vector<double> ms;
+        int failed = 0;
+    };
+    Track health, submit;
+    auto loop = [&](Track& track, auto&& send) {
+        for (std::uint64_t i = 0; Clock::now() < end; ++i) {
+            const auto tick = Clock::now();
+            const bool ok = send(i);
+            track.ms.push_back(msSince(tick));
+            if (!ok) track.failed++;
+            std::this_thread::sleep_until(tick + interval);
+        }
+    };
+    std::thread h([&] {
+        loop(health, [&](std::uint64_t) {
+            auto r = clientFrom(url, ca, "127.3.0.1")->Get("/healthz");
+            return r && r->status == 200 && r->body == "ok";
+        });
+    });
+    std::thread s([&] {
+        loop(submit, [&](std::uint64_t i) {
+            const std::string body = testkit::signedDocument(testkit::sampleInventory(variant + i));
+            auto r = clientFrom(url, ca, sourceAddress(2, variant / 1000000 * 10000 + i))
+                         ->Post("/api/benchmarks", body, "application/json; charset=utf-8");
+            return r && r->status == 201;
+        });
+    });
+    h.join();
+    s.join();
+    int missed = 0;
+    for (const auto& [name, t] : {std::pair<const char*, Track&>{"GET /healthz", health}, {"POST /api/benchmarks", submit}}) {
+        const double p99 = percentile(t.ms, 99);
+        const bool bad = t.failed > 0 || p99 >= p99Goal;
+        missed += bad;
+        std::printf("  %-22s %4zu probes, %d failed (goal 0), %s (goal p99 < %.0f ms)  %s\n", name, t.ms.size(),
+                    t.failed, latencyLine(t.ms).c_str(), p99Goal, bad ? "MISSED" : "ok");
+    }
+    return missed ? 1 : 0;
+}
+
+// The service tests' table of refused submissions, through the proxy and directly: the same
+// status and the same sentence, which is also the one the table expects.
+int hostile(const Args& a) {
+    const std::string url = a.get("--url"), ca = a.get("--ca"), direct = a.get("--direct");
+    int differ = 0, n = 0;
+    for (const auto& c : testkit::hostileSubmissions()) {
+        const std::string from = sourceAddress(4, std::uint64_t(n++));
+        auto viaProxy = clientFrom(url, ca, from)->Post("/api/benchmarks", c.body, c.contentType.c_str());
+        auto directly = clientFrom(direct, "", "127.0.0.1")
+                            ->Post("/api/benchmarks", {{"X-Forwarded-For", from}}, c.body, c.contentType.c_str());
+        const bool same = viaProxy && directly && viaProxy->status == directly->status &&
+                          viaProxy->body == directly->body && viaProxy->status == c.status && viaProxy->body == c.sentence;
+        if (!same) {
+            differ++;
+            std::printf("    %s: through nginx %d '%s', directly %d '%s', expected %d\n", c.name.c_str(),
+                        viaProxy ? viaProxy->status : 0, viaProxy ? viaProxy->body.substr(0, 80).c_str() : "",
+                        directly ? directly->status : 0, directly ? directly->body.substr(0, 80).c_str() : "", c.status);
+        }
+    }
+    // A body in chunks, 4 MiB, has no length up front: refused the same way.
+    std::size_t sent = 0;
+    auto chunked = clientFrom(url, ca, sourceAddress(4, std::uint64_t(n++)))
+                       ->Post("/api/benchmarks",
+                              [&](std::size_t, httplib::DataSink& sink) {
+                                  const std::string piece(16 * 1024, ' ');
+                                  if (sent < 4 * 1024 * 1024 && sink.is_writable()) {
+                                      sent += piece.size();
+                                      return sink.write(piece.data(), piece.size());
+                                  }
+                                  sink.done();
+                                  return true;
+                              },
+                              "application/json");
+    if (!chunked || chunked->status != 413 || chunked->body != refusal::kTooLarge) {
+        differ++;
+        std::printf("    chunked 4 MiB: through nginx %d '%s'\n", chunked ? chunked->status : 0,
+                    chunked ? chunked->body.substr(0, 80).c_str() : "");
+    }
+    std::printf("  %-58s %d of %d (goal 0)  %s\n", "hostile submissions answered differently through nginx:", differ,
+                n, differ ? "MISSED" : "ok");
+    return differ ? 1 : 0;
+}
+
+// Every identifier a client got with its 201 is served from the database.
+int verify(const Args& a) {
+    std::ifstream in(a.get("--ids"));
+    int total = 0, missing = 0;
+    auto c = clientFrom(a.get("--direct"), "", "127.0.0.1");
+    c->set_keep_alive(true);
+    for (std::string id; std::getline(in, id);) {
+        if (id.empty()) continue;
+        total++;
+        auto r = c->Get(("/api/benchmarks/" + id).c_str());
+        if (!r || r->status != 200) missing++;
+    }
+    std::printf("  %-58s %d of %d (goal 0)  %s\n", "identifiers given with a 201 but not stored:", missing, total,
+                missing || !total ? "MISSED" : "ok");
+    return missing || !total ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fputs("usage: deploy_client load|probe|hostile|verify --option value ...\n", stderr);
+        return 2;
+    }
+    Args args;
+    for (int i = 2; i + 1 < argc; i += 2) args.values[argv[i]] = argv[i + 1];
+    const std::string mode = argv[1];
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    try {
+        if (mode == "load") return load(args);
+        if (mode == "probe") return probe(args);
+        if (mode == "hostile") return hostile(args);
+        if (mode == "verify") return verify(args);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "deploy_client: %s\n", e.what());
+        return 2;
+    }
+    std::fprintf(stderr, "deploy_client: unknown mode '%s'\n", mode.c_str());
+    return 2;
+}
