@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/support/command.h"
+#include "tests/support/display.h"
 
 namespace {
 
@@ -22,12 +23,10 @@ std::vector<std::string> without(const std::vector<std::string>& lines, const st
     return kept;
 }
 
-bool haveDisplay() { return std::getenv("DISPLAY") != nullptr; }
-
 }  // namespace
 
 TEST(Shell, RunsStagesInPassOrderWithSwapIntervals) {
-    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    TALLYFORGE_REQUIRE_DISPLAY();
     const CommandRun run = harness("sequence");
     ASSERT_EQ(run.exitCode, 0) << run.output;
     const std::vector<std::string> expected = {
@@ -48,7 +47,7 @@ TEST(Shell, RunsStagesInPassOrderWithSwapIntervals) {
 }
 
 TEST(Shell, QuitFromTitleBarAbortsHeadAndEndsWithoutFinishing) {
-    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    TALLYFORGE_REQUIRE_DISPLAY();
     const CommandRun run = harness("quit");
     ASSERT_EQ(run.exitCode, 0) << run.output;
     const auto lines = without(without(run.lines, "drawGui"), "present");
@@ -65,7 +64,7 @@ TEST(Shell, QuitFromTitleBarAbortsHeadAndEndsWithoutFinishing) {
 }
 
 TEST(Shell, CancelClosesPopupAndRunGoesOn) {
-    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    TALLYFORGE_REQUIRE_DISPLAY();
     const CommandRun run = harness("cancel");
     ASSERT_EQ(run.exitCode, 0) << run.output;
     const auto& l = run.lines;

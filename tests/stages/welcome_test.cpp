@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/support/command.h"
+#include "tests/support/display.h"
 
 namespace fs = std::filesystem;
 
@@ -48,7 +49,7 @@ bool has(const CommandRun& o, const std::string& line) {
 }  // namespace
 
 TEST(Welcome, StartBenchmarkWithoutBatteryStartsTheRunAtOnce) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    TALLYFORGE_REQUIRE_DISPLAY();
     const CommandRun o = runHarness("plugged", makeRoot(false));
     ASSERT_EQ(o.exitCode, 0) << o.output;
     EXPECT_TRUE(has(o, "credits-open")) << o.output;
@@ -61,7 +62,7 @@ TEST(Welcome, StartBenchmarkWithoutBatteryStartsTheRunAtOnce) {
 }
 
 TEST(Welcome, OnBatteryWarnsAndCancelReturnsAndContinueStarts) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    TALLYFORGE_REQUIRE_DISPLAY();
     const CommandRun o = runHarness("battery", makeRoot(true));
     ASSERT_EQ(o.exitCode, 0) << o.output;
     const std::vector<std::string> expected = {"warning-open", "warning-closed", "warning-open",
