@@ -60,6 +60,9 @@ Application::Application(const StageFactory& makeStages, FinishAction finishActi
     glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 3);
     glfwWindowHint(GLFW_OPENGL_PROFILE, GLFW_OPENGL_CORE_PROFILE);
     glfwWindowHint(GLFW_OPENGL_FORWARD_COMPAT, GLFW_TRUE);
+    // The X window class the desktop entry's StartupWMClass names (ignored elsewhere).
+    glfwWindowHintString(GLFW_X11_CLASS_NAME, "tallyforge-benchmark");
+    glfwWindowHintString(GLFW_X11_INSTANCE_NAME, "tallyforge-benchmark");
 
     GLFWmonitor* monitor = glfwGetPrimaryMonitor();
     if (!monitor) fatalError("Cannot get primary monitor!");

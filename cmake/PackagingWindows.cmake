@@ -24,11 +24,7 @@ while(_licenses)
   endif()
   install(FILES "${_file}" DESTINATION licenses RENAME "${_name}" COMPONENT client)
 endwhile()
-file(GLOB _own_license "${CMAKE_SOURCE_DIR}/LICENSE*" "${CMAKE_SOURCE_DIR}/COPYING*")
-foreach(_file ${_own_license})
-  get_filename_component(_name "${_file}" NAME_WE)
-  install(FILES "${_file}" DESTINATION . RENAME "${_name}.txt" COMPONENT client)
-endforeach()
+install(FILES "${CMAKE_SOURCE_DIR}/LICENSE" DESTINATION . RENAME LICENSE.txt COMPONENT client)
 
 # Only the program's own files: GLFW and GoogleTest are built in this tree but not shipped.
 set(CPACK_GENERATOR "ZIP")

@@ -70,6 +70,9 @@ add_library(tallyforge_imgui STATIC
 # Same include layout as Debian's libimgui-dev: <imgui.h> and <imgui_impl_glfw.h>.
 target_include_directories(tallyforge_imgui SYSTEM PUBLIC "${_imgui_src}" "${_imgui_src}/backends")
 target_link_libraries(tallyforge_imgui PUBLIC tallyforge_glfw)
+# Dear ImGui 1.86 is C++11 code: as C++20, GCC reports its flag arithmetic across enum
+# types as deprecated. Its own headers reach our code as system headers.
+set_target_properties(tallyforge_imgui PROPERTIES CXX_STANDARD 17)
 
 # --- GoogleTest from Debian's googletest source package ---------------------------------
 # Always configured (tests/ asks for it), built only for the targets that link it.

@@ -32,6 +32,7 @@ Options:
   --rate-limit N       Submissions a minute accepted from one client address (default 20,
                        0 for no limit).
   --help               Show this text.
+  --version            Print the version and exit.
 
 Either --tls-cert and --tls-key, or --plain-http, must be given.
 Exit status: 0 after a clean shutdown (SIGTERM or SIGINT), 1 when the service cannot
@@ -111,6 +112,10 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args) {
         if (name == "--help" || name == "-h") {
             CommandLineOutcome outcome;
             outcome.message = usageText();
+            return outcome;
+        } else if (name == "--version") {
+            CommandLineOutcome outcome;
+            outcome.message = "tallyforge-results " TALLYFORGE_VERSION "\n";
             return outcome;
         } else if (name == "--plain-http") {
             if (!flagOnly()) return failure("--plain-http takes no value.");

@@ -29,5 +29,6 @@ inline constexpr std::size_t kSaltSize = 1024;
 std::string usageText();
 
 // Parses the arguments and reads the salt file. Bad options and unreadable files give
-// exit code 2 with a sentence naming the problem; --help gives exit code 0 and the usage.
+// exit code 2 with a sentence naming the problem; --help and --version give exit code 0
+// and the text to print.
 CommandLineOutcome parseCommandLine(const std::vector<std::string>& args);

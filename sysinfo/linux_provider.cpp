@@ -380,20 +380,23 @@ PciNames lookupPciNames(const fs::path& root, const std::set<std::uint64_t>& ven
         if (!fs::is_regular_file(root / rel, ec)) continue;
         std::ifstream in(root / rel);
         if (!in) continue;
-        std::optional<std::uint64_t> vendor;
+        // A plain value and a flag: GCC 12 takes a std::optional here for uninitialised.
+        std::uint64_t vendor = 0;
+        bool inVendor = false;
         std::string line;
         while (std::getline(in, line)) {
             if (line.empty() || line[0] == '#') continue;
             if (line.rfind("C ", 0) == 0) break;  // the device class list follows the vendors
             if (line[0] != '\t') {
-                vendor.reset();
+                inVendor = false;
                 if (auto e = pciIdsEntry(line)) {
                     vendor = e->first;
+                    inVendor = true;
                     if (vendors.count(e->first) != 0) names.vendors[e->first] = toValidUtf8(e->second);
                 }
-            } else if (vendor && line.size() > 1 && line[1] != '\t') {
-                if (auto e = pciIdsEntry(std::string_view(line).substr(1)); e && devices.count({*vendor, e->first}) != 0)
-                    names.devices[{*vendor, e->first}] = toValidUtf8(e->second);
+            } else if (inVendor && line.size() > 1 && line[1] != '\t') {
+                if (auto e = pciIdsEntry(std::string_view(line).substr(1)); e && devices.count({vendor, e->first}) != 0)
+                    names.devices[{vendor, e->first}] = toValidUtf8(e->second);
             }
         }
         break;

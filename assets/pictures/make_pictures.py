@@ -8,10 +8,15 @@
                   background; 8-bit palette with per-entry alpha (tRNS), so
                   it decodes to RGBA.
 
+With --icons it draws instead the chip icon alone, square, for the desktop
+icon theme: tallyforge-benchmark-<N>.png at N = 48, 64, 128 and 256 (RGBA).
+These are made at build time, not stored.
+
 Everything is drawn from code with a fixed seed, so running it again gives
 the same pictures.  Needs only Pillow and the Open Sans fonts.
 
 usage: make_pictures.py [output-folder]     (default: this script's folder)
+       make_pictures.py --icons output-folder
 """
 
 import math
@@ -937,9 +942,15 @@ LOGO_W, LOGO_H = 283, 50
 BLUE = (0x16, 0xAF, 0xF6)
 
 
-def make_logo():
+LOGO_SCALE = 8
+# The chip icon's square within the logo, with a point of margin on each side.
+ICON_BOX = (2, 5, 42, 45)
+ICON_SIZES = (48, 64, 128, 256)
+
+
+def make_logo(scaled_down=True):
     """Chip icon and wordmark, drawn 8x larger and scaled down for clean edges."""
-    s = 8
+    s = LOGO_SCALE
     img = Image.new("RGBA", (LOGO_W * s, LOGO_H * s), (0, 0, 0, 0))
     d = ImageDraw.Draw(img)
 
@@ -1019,7 +1030,17 @@ def make_logo():
     tracked(tx * s, base, "Tallyforge", f1, (255, 255, 255, 255))
     tracked(tx * s + w1 + gap, base, "Benchmark", f2, BLUE + (255,))
 
+    if not scaled_down:
+        return img
     return img.convert("RGBa").resize((LOGO_W, LOGO_H), Image.LANCZOS).convert("RGBA")
+
+
+def make_icons(folder):
+    """The logo's chip alone, square, at the sizes of the icon theme."""
+    big = make_logo(scaled_down=False).crop([v * LOGO_SCALE for v in ICON_BOX]).convert("RGBa")
+    for n in ICON_SIZES:
+        icon = big.resize((n, n), Image.LANCZOS).convert("RGBA")
+        icon.save(os.path.join(folder, "tallyforge-benchmark-%d.png" % n), optimize=True)
 
 
 def logo_to_palette(img):
@@ -1043,6 +1064,10 @@ def logo_to_palette(img):
 
 
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--icons":
+        os.makedirs(sys.argv[2], exist_ok=True)
+        make_icons(sys.argv[2])
+        return
     folder = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
     os.makedirs(folder, exist_ok=True)
     rng = random.Random(SEED)

@@ -70,6 +70,8 @@ void usage(std::FILE* to) {
 #ifndef _WIN32
                  "  --root DIR  read procfs, sysfs and /etc under DIR instead of /\n"
 #endif
+                 "  --help      show this text and exit\n"
+                 "  --version   print the version and exit\n"
     );
 }
 
@@ -79,6 +81,10 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
             usage(stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("tallyforge-sysinfo " TALLYFORGE_VERSION);
             return 0;
         }
 #ifndef _WIN32

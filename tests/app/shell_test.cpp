@@ -10,6 +10,7 @@
 
 #include "app/RunProgress.h"
 #include "tests/support/command.h"
+#include "tests/support/display.h"
 
 namespace {
 
@@ -24,12 +25,10 @@ std::vector<std::string> without(const std::vector<std::string>& lines, const st
     return kept;
 }
 
-bool haveDisplay() { return std::getenv("DISPLAY") != nullptr; }
-
 }  // namespace
 
 TEST(Shell, RunsStagesInPassOrderWithSwapIntervals) {
-    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    TALLYFORGE_REQUIRE_DISPLAY();
     const CommandRun run = harness("sequence");
     ASSERT_EQ(run.exitCode, 0) << run.output;
     const std::vector<std::string> expected = {
@@ -52,7 +51,7 @@ TEST(Shell, RunsStagesInPassOrderWithSwapIntervals) {
 }
 
 TEST(Shell, QuitFromTitleBarAbortsHeadAndEndsWithoutFinishing) {
-    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    TALLYFORGE_REQUIRE_DISPLAY();
     const CommandRun run = harness("quit");
     ASSERT_EQ(run.exitCode, 0) << run.output;
     const auto lines = without(without(run.lines, "drawGui"), "present");
@@ -69,7 +68,7 @@ TEST(Shell, QuitFromTitleBarAbortsHeadAndEndsWithoutFinishing) {
 }
 
 TEST(Shell, CancelClosesPopupAndRunGoesOn) {
-    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    TALLYFORGE_REQUIRE_DISPLAY();
     const CommandRun run = harness("cancel");
     ASSERT_EQ(run.exitCode, 0) << run.output;
     const auto& l = run.lines;
@@ -85,7 +84,7 @@ TEST(Shell, CancelClosesPopupAndRunGoesOn) {
 // Wherever the swap interval is not honoured (here Xvfb), a stage that wants vertical sync is
 // paced by the shell itself, while a stage that does not want it is drawn as fast as it goes.
 TEST(Shell, PacesStagesThatWantVsyncAndNoOthers) {
-    if (!haveDisplay()) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    TALLYFORGE_REQUIRE_DISPLAY();
     const CommandRun run = harness("pacing");
     ASSERT_EQ(run.exitCode, 0) << run.output;
     int paced = -1, unpaced = -1;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/support/command.h"
+#include "tests/support/display.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ CommandRun runHarness(const std::string& mode) {
 }
 
 TEST(CpuStage, ShowsItsWindowsAndHandsOnBothLists) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    TALLYFORGE_REQUIRE_DISPLAY();
     const CommandRun run = runHarness("run");
     ASSERT_EQ(run.exitCode, 0) << run.output;
 
@@ -45,7 +46,7 @@ TEST(CpuStage, ShowsItsWindowsAndHandsOnBothLists) {
 }
 
 TEST(CpuStage, WindowClosedDuringATestEndsTheProgram) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    TALLYFORGE_REQUIRE_DISPLAY();
     // The test window is ten minutes long; the program ends only because nothing waits for it.
     const CommandRun run = runHarness("close");
     ASSERT_EQ(run.exitCode, 0) << run.output;

@@ -9,13 +9,14 @@
 #include <vector>
 
 #include "tests/support/command.h"
+#include "tests/support/display.h"
 
 namespace {
 
 CommandRun runHarness() { return runCommand(std::string("'") + GPU_HARNESS + "' 2>/dev/null"); }
 
 TEST(GpuRun, SwapIntervalAndPresentsAcrossTheGpuAndSubmitStages) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    TALLYFORGE_REQUIRE_DISPLAY();
     const CommandRun run = runHarness();
     ASSERT_EQ(run.exitCode, 0) << run.output;
 

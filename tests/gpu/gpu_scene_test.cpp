@@ -18,6 +18,7 @@
 #include "core/globals.h"
 #include "render/gl.h"
 #include "stages/GpuBenchmark.h"
+#include "tests/support/display.h"
 #include "tests/support/gl_context.h"
 #include "tests/support/screenshots.h"
 
@@ -75,7 +76,8 @@ protected:
     static void SetUpTestSuite() { window = createHiddenGlContext(64, 36, "scene test"); }
     static void TearDownTestSuite() { destroyHiddenGlContext(window); }
     void SetUp() override {
-        if (!window) GTEST_SKIP() << "needs an X display with OpenGL 3.3 (run under xvfb-run)";
+        TALLYFORGE_REQUIRE_DISPLAY();
+        ASSERT_NE(window, nullptr) << "no OpenGL 3.3 core context on this display";
         monitorWidth = 1280;
         monitorHeight = 720;
     }

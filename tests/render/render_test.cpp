@@ -13,6 +13,7 @@
 #include "assets/assets.h"
 #include "core/globals.h"
 #include "render/Model.h"
+#include "tests/support/display.h"
 #include "tests/support/gl_context.h"
 
 namespace {
@@ -82,7 +83,8 @@ protected:
     }
     static void TearDownTestSuite() { destroyHiddenGlContext(window); }
     void SetUp() override {
-        if (!window) GTEST_SKIP() << "needs an X display with OpenGL 3.3 (run under xvfb-run)";
+        TALLYFORGE_REQUIRE_DISPLAY();
+        ASSERT_NE(window, nullptr) << "no OpenGL 3.3 core context on this display";
         monitorWidth = kWidth;
         monitorHeight = kHeight;
         calls = {};

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/support/command.h"
+#include "tests/support/display.h"
 
 namespace fs = std::filesystem;
 
@@ -52,7 +53,7 @@ bool has(const CommandRun& o, const std::string& line) {
 }  // namespace
 
 TEST(Welcome, StartBenchmarkWithoutBatteryStartsTheRunAtOnce) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    TALLYFORGE_REQUIRE_DISPLAY();
     const CommandRun o = runHarness("plugged", makeRoot(false));
     ASSERT_EQ(o.exitCode, 0) << o.output;
     EXPECT_TRUE(has(o, "credits-open")) << o.output;
@@ -68,7 +69,7 @@ TEST(Welcome, StartBenchmarkWithoutBatteryStartsTheRunAtOnce) {
 class WelcomeOnBattery : public testing::TestWithParam<const char*> {};
 
 TEST_P(WelcomeOnBattery, WarnsAndCancelReturnsAndContinueStarts) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    TALLYFORGE_REQUIRE_DISPLAY();
     const CommandRun o = runHarness(GetParam(), makeRoot(true));
     ASSERT_EQ(o.exitCode, 0) << o.output;
     const std::vector<std::string> expected = {"warning-open", "warning-closed", "warning-open",
@@ -85,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(PointerAndKeys, WelcomeOnBattery, testing::Values("batt
                          [](const auto& info) { return std::string(info.param) == "battery" ? "Pointer" : "Keys"; });
 
 TEST(Welcome, KeysStartTheRunAndEscapeThenEnterQuitsWithoutResult) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    TALLYFORGE_REQUIRE_DISPLAY();
     const CommandRun o = runHarness("keys", makeRoot(false));
     ASSERT_EQ(o.exitCode, 0) << o.output;
     // Enter started the CPU stage; Esc opened the popup, Esc closed it with the run going on,
@@ -139,7 +140,7 @@ std::map<std::string, std::vector<double>> layout(const CommandRun& o) {
 // place and size of scale 1, measured in scaled pixels, give or take glyph rounding in text.
 // The screenshots of the three scales are left for a person to compare.
 TEST(Welcome, FirstScreensKeepTheirLayoutAtEveryContentScale) {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display (run under xvfb-run)";
+    TALLYFORGE_REQUIRE_DISPLAY();
     std::map<std::string, std::vector<double>> base;
     for (const char* scale : {"1.0", "1.5", "2.0"}) {
         const double s = std::stod(scale);

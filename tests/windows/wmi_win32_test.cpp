@@ -18,7 +18,9 @@ namespace {
 // Well-formed for a text the layer hands out: valid UTF-8 without trailing white space.
 void expectCleanText(const std::string& text, const char* what) {
     EXPECT_EQ(toValidUtf8(text), text) << what;
-    if (!text.empty()) EXPECT_FALSE(std::isspace(static_cast<unsigned char>(text.back()))) << what;
+    if (!text.empty()) {
+        EXPECT_FALSE(std::isspace(static_cast<unsigned char>(text.back()))) << what;
+    }
 }
 
 }  // namespace
@@ -109,7 +111,9 @@ TEST(WmiConnection, FailuresGiveNoRows) {
     for (const char* query : {"SELECT Name FROM NoSuchClass", "this is not a query"}) {
         auto rows = wmi.execQuery(query);
         // The service may refuse at once or only when the first row is asked for.
-        if (rows) EXPECT_EQ(rows->next(), nullptr) << query;
+        if (rows) {
+            EXPECT_EQ(rows->next(), nullptr) << query;
+        }
     }
     wmi.close();
     EXPECT_EQ(wmi.execQuery("SELECT Caption FROM Win32_OperatingSystem"), nullptr);
