@@ -1,4 +1,4 @@
-// tallyforge-results: receives, verifies and stores benchmark results and serves their
+// tallyforge-results: receives, checks and stores benchmark results and serves their
 // pages. See --help.
 
 #include <pthread.h>

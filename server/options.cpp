@@ -11,7 +11,7 @@
 std::string usageText() {
     return R"(Usage: tallyforge-results [options]
 
-Receives signed Tallyforge Benchmark results, stores them and serves their pages.
+Receives Tallyforge Benchmark results, checks their checksum, stores them and serves their pages.
 
 Options:
   --listen HOST:PORT   Address to listen on (default 127.0.0.1:8443). Use [ADDR]:PORT

@@ -623,7 +623,7 @@ std::string renderResultPage(const ResultView& r) {
          std::to_string(inv.height) + " pixels</p><p>Primary monitor</p></div>";
     h += "</div></section>";
 
-    h += "<footer><span>Result <code>" + r.id + "</code></span><span>Verified with the benchmark's digest</span>"
+    h += "<footer><span>Result <code>" + r.id + "</code></span><span>Checksum matched: the document arrived undamaged</span>"
          "<a href=\"/api/benchmarks/" + r.id + "\">Download as JSON</a>"
          "<a href=\"/methodology\">How we measure</a><a href=\"/benchmarks\">Recent results</a></footer>";
     h += "</main>";
