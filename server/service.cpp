@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/document.h"
+#include "server/history.h"
 #include "server/identifier.h"
 #include "server/pages.h"
 #include "server/recheck.h"
@@ -89,13 +90,22 @@ std::string redactedUrl(const std::string& url) {
 ResultService::ResultService(const ServiceOptions& options, ResultStore& store)
     : options_(options),
       store_(store),
-      writer_(store, [this](const NewResult& added) { ranks_.add(added.figures); }),
+      writer_(store, [this](const NewResult& added) {
+          ranks_.add(added.figures);
+          models_.add({added.derived.cpuModel, added.derived.gpuModel, added.figures});
+      }),
       limiter_(options.rateLimit) {
     if (const std::size_t rechecked = recheckStoredResults(store_)) {
         logLine(timestamp() + " standings: checked " + std::to_string(rechecked) +
                 (rechecked == 1 ? " result" : " results") + " stored under older checks");
     }
+    machineKey_ = loadMachineKey(store_);
+    if (const std::size_t derived = deriveStoredResults(store_, machineKey_)) {
+        logLine(timestamp() + " models and machines: derived for " + std::to_string(derived) +
+                (derived == 1 ? " result" : " results") + " stored before");
+    }
     ranks_.reset(store_.sortedFigures());
+    models_.reset(store_.modelFigures());
     if (store_.sharedWithOtherInstances()) refresher_ = std::thread([this] { refreshRanks(); });
 }
 
@@ -114,7 +124,9 @@ void ResultService::refreshRanks() {
         lock.unlock();
         try {
             recheckStoredResults(store_);  // results stored by instances with older checks
+            deriveStoredResults(store_, machineKey_);
             ranks_.reset(store_.sortedFigures());
+            models_.reset(store_.modelFigures());
         } catch (const std::exception& e) {
             logLine(timestamp() + " rank refresh failed: " + oneLine(e.what()));
         }
@@ -292,7 +304,8 @@ void ResultService::installRoutes() {
         }
         std::future<std::string> stored =
             writer_.submit(NewResult{check.digest, std::move(body), nowMs(),
-                                     rankedFiguresOf(check.inventory), kChecksVersion});
+                                     rankedFiguresOf(check.inventory), kChecksVersion,
+                                     derivedColumnsOf(check.inventory, machineKey_), kDerivedVersion});
         std::string id;
         try {
             id = stored.get();
@@ -311,7 +324,7 @@ void ResultService::installRoutes() {
         if (!found) return sendText(res, 404, kUnknownResult);
         res.set_header("Content-Security-Policy", "default-src 'none'; frame-ancestors 'none'");
         res.set_header("Cache-Control", "public, max-age=86400, immutable");
-        res.set_content(found->document, kJsonType);
+        res.set_content(publicDocument(found->document), kJsonType);
     });
 
     s.Get("/api/benchmarks/([0-9A-Za-z]{12})/checks", [this](const httplib::Request& req, httplib::Response& res) {
@@ -351,6 +364,8 @@ void ResultService::installRoutes() {
                 if (view.figures.values[i]) ++view.standing.total[i];
             }
         }
+        view.models = modelStandingOf(models_, parsed->inventory, view.figures, !view.checks.empty());
+        view.history = machineHistory(store_, machineKey_, parsed->inventory, view.id);
         view.inventory = std::move(parsed->inventory);
         res.set_header("Cache-Control", "public, max-age=60");
         sendPage(res, 200, renderResultPage(view));
