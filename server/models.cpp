@@ -169,3 +169,51 @@ ModelStanding ModelIndex::standing(const std::string& model, std::size_t figure,
     s.p75 = at(0.75);
     return s;
 }
+
+void ModelIndex::setName(const std::string& key, const std::string& name) {
+    if (key.empty()) return;
+    std::unique_lock lock(mutex_);
+    names_.emplace(key, name);
+}
+
+std::string ModelIndex::nameOf(const std::string& key) const {
+    std::shared_lock lock(mutex_);
+    const auto found = names_.find(key);
+    return found == names_.end() ? key : found->second;
+}
+
+ModelSummary ModelIndex::summaryOf(const std::string& key, const Columns& columns) const {
+    ModelSummary m;
+    m.key = key;
+    const auto name = names_.find(key);
+    m.name = name == names_.end() ? key : name->second;
+    if (const auto at = key.find('@'); at != std::string::npos) m.resolution = key.substr(at + 1);
+    for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
+        const auto& c = columns[i];
+        m.results = std::max(m.results, std::int64_t(c.size()));
+        if (!c.empty()) m.medians[i] = c[(c.size() - 1) / 2];
+    }
+    return m;
+}
+
+std::vector<ModelSummary> ModelIndex::summaries(bool graphics) const {
+    std::shared_lock lock(mutex_);
+    std::vector<ModelSummary> out;
+    for (const auto& [key, columns] : models_) {
+        if ((key.find('@') != std::string::npos) == graphics) out.push_back(summaryOf(key, columns));
+    }
+    return out;
+}
+
+std::optional<ModelSummary> ModelIndex::summary(const std::string& key) const {
+    std::shared_lock lock(mutex_);
+    const auto found = models_.find(key);
+    if (found == models_.end()) return std::nullopt;
+    return summaryOf(key, found->second);
+}
+
+std::vector<std::int64_t> ModelIndex::values(const std::string& key, std::size_t figure) const {
+    std::shared_lock lock(mutex_);
+    const auto found = models_.find(key);
+    return found == models_.end() ? std::vector<std::int64_t>{} : found->second[figure];
+}

@@ -38,8 +38,24 @@ inline constexpr std::int64_t kMinimumForVerdict = 5;
 // kMinimumForVerdict results.
 std::string modelVerdict(std::int64_t value, const ModelStanding& s);
 
+struct ModelSummary {
+    std::string key, name;
+    std::string resolution;    // graphics only: "2560x1440"
+    std::int64_t results = 0;  // ranked results of the model
+    std::array<std::optional<std::int64_t>, RankFigures::kCount> medians;
+};
+
 class ModelIndex {
 public:
+    // The name shown for a key; the first one given stays.
+    void setName(const std::string& key, const std::string& name);
+    std::string nameOf(const std::string& key) const;
+    // Every processor (graphics false) or graphics model with ranked results, by name.
+    std::vector<ModelSummary> summaries(bool graphics) const;
+    std::optional<ModelSummary> summary(const std::string& key) const;
+    // The model's values of one figure, ascending.
+    std::vector<std::int64_t> values(const std::string& key, std::size_t figure) const;
+
     // Replaces the contents with the figures of every ranked result.
     void reset(const std::vector<ModelFigures>& rows);
     void add(const ModelFigures& row);
@@ -51,5 +67,7 @@ private:
     using Columns = std::array<std::vector<std::int64_t>, RankFigures::kCount>;
     static void insertSorted(Columns& columns, const RankFigures& f, std::size_t from, std::size_t to);
     mutable std::shared_mutex mutex_;
+    ModelSummary summaryOf(const std::string& key, const Columns& columns) const;
     std::map<std::string, Columns> models_;
+    std::map<std::string, std::string> names_;
 };

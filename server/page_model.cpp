@@ -162,6 +162,18 @@ std::string historySection(const std::vector<HistoryEntry>& history) {
     return h + "</tbody></table></section>";
 }
 
+std::string compareSection(const std::string& id, const ModelStandingView& view) {
+    std::string h = "<section class=\"card\" id=\"compare\"><h2>Compare with\xE2\x80\xA6</h2>"
+                    "<form class=\"compare-form\" action=\"/compare\" method=\"get\"><input type=\"hidden\" name=\"a\" value=\"" +
+                    id + "\"><label for=\"b\">Another result's identifier or page address</label><input id=\"b\" name=\"b\" "
+                    "required placeholder=\"e.g. https://.../benchmarks/Ab3dE5fG7hJk\"><button>Compare</button></form>";
+    if (!view.processorKey.empty()) {
+        h += "<p><a href=\"/compare?a=" + id + "&amp;b=median\">Compare with the median result of the " +
+             htmlEscape(view.processorName) + "</a></p>";
+    }
+    return h + "</section>";
+}
+
 const char* const kModelStyle = R"css(
 .model+.model{margin-top:20px}
 .model h3{margin:0 0 4px;font-size:15.5px}

@@ -193,7 +193,7 @@ std::string orUnknown(const std::string& text, const char* fallback = "Unknown")
 
 // The stylesheet of every page, the checks' and the methodology page's rules included.
 const std::string& pageStyle() {
-    static const std::string style = std::string(kStyle) + kExtraStyle + kModelStyle;
+    static const std::string style = std::string(kStyle) + kExtraStyle + kModelStyle + kBrowseStyle;
     return style;
 }
 
@@ -543,6 +543,7 @@ std::string renderResultPage(const ResultView& r) {
          std::to_string(inv.height) + " pixels</p><p>Primary monitor</p></div>";
     h += "</div></section>";
     h += historySection(r.history);
+    h += compareSection(r.id, r.models);
 
     h += "<footer><span>Result <code>" + r.id + "</code></span><span>Verified with the benchmark's digest</span>"
          "<a href=\"/api/benchmarks/" + r.id + "\">Download as JSON</a>"

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/document.h"
+#include "server/browse_routes.h"
 #include "server/history.h"
 #include "server/identifier.h"
 #include "server/pages.h"
@@ -20,7 +21,6 @@ namespace {
 
 // Connections are served one thread each for as long as they are kept alive.
 constexpr std::size_t kWorkerThreads = 64;
-constexpr int kRecentCount = 50;
 constexpr std::size_t kMaxDrainBytes = 16 * 1024 * 1024;
 // Results other instances stored reach this one's standings within this time.
 constexpr auto kRankRefreshInterval = std::chrono::minutes(5);
@@ -106,6 +106,7 @@ ResultService::ResultService(const ServiceOptions& options, ResultStore& store)
     }
     ranks_.reset(store_.sortedFigures());
     models_.reset(store_.modelFigures());
+    loadModelNames(store_, models_);
     if (store_.sharedWithOtherInstances()) refresher_ = std::thread([this] { refreshRanks(); });
 }
 
@@ -127,6 +128,7 @@ void ResultService::refreshRanks() {
             deriveStoredResults(store_, machineKey_);
             ranks_.reset(store_.sortedFigures());
             models_.reset(store_.modelFigures());
+            loadModelNames(store_, models_);
         } catch (const std::exception& e) {
             logLine(timestamp() + " rank refresh failed: " + oneLine(e.what()));
         }
@@ -302,6 +304,7 @@ void ResultService::installRoutes() {
             refusalDetail = check.detail;
             return sendText(res, check.status, check.sentence);
         }
+        addModelNames(check.inventory, models_);
         std::future<std::string> stored =
             writer_.submit(NewResult{check.digest, std::move(body), nowMs(),
                                      rankedFiguresOf(check.inventory), kChecksVersion,
@@ -371,17 +374,7 @@ void ResultService::installRoutes() {
         sendPage(res, 200, renderResultPage(view));
     });
 
-    s.Get("/benchmarks", [this](const httplib::Request&, httplib::Response& res) {
-        std::vector<RecentView> rows;
-        for (StoredResult& stored : store_.recent(kRecentCount)) {
-            const auto document = nlohmann::json::parse(stored.document, nullptr, false);
-            auto parsed = document.is_discarded() ? std::nullopt : parseResultDocument(document);
-            if (!parsed) continue;
-            rows.push_back({stored.id, stored.receivedAtMs, std::move(parsed->inventory)});
-        }
-        res.set_header("Cache-Control", "no-cache");
-        sendPage(res, 200, renderRecentPage(rows, store_.count()));
-    });
+    installBrowseRoutes(s, store_, models_);
 
     s.Get("/healthz", [](const httplib::Request&, httplib::Response& res) { sendText(res, 200, "ok"); });
 

@@ -31,8 +31,9 @@ const std::vector<std::vector<std::string>>& schemaSteps() {
             "ALTER TABLE results ADD COLUMN gpu_model TEXT",
             "ALTER TABLE results ADD COLUMN derived_version BIGINT",
             "CREATE INDEX results_machine ON results (machine, received_at)",
-            "CREATE INDEX results_cpu_model ON results (cpu_model)",
-            "CREATE INDEX results_gpu_model ON results (gpu_model)",
+            "CREATE INDEX results_cpu_model ON results (cpu_model, received_at)",
+            "CREATE INDEX results_gpu_model ON results (gpu_model, received_at)",
+            "CREATE INDEX results_cpu_model_best ON results (cpu_model, cpu_integer_best)",
             "CREATE INDEX results_derived_version ON results (derived_version)",
             "CREATE TABLE service_settings (name TEXT PRIMARY KEY, value TEXT NOT NULL)"};
         return std::vector<std::vector<std::string>>{first, checks, derived};

@@ -93,6 +93,15 @@ public:
 
     // The latest `limit` results of a machine (by its keyed hash), newest first.
     virtual std::vector<StoredResult> ofMachine(const std::string& machine, int limit) = 0;
+    // Results newest first, `limit` of them after skipping `offset`.
+    virtual std::vector<StoredResult> recentPage(int limit, std::int64_t offset) = 0;
+    // The latest `limit` results of a processor (graphics false) or graphics model key.
+    virtual std::vector<StoredResult> ofModel(bool graphics, const std::string& key, int limit) = 0;
+    // The identifier of the processor model's ranked result whose best all-threads integer
+    // score is the lowest at or above `score` (along an index of both).
+    virtual std::optional<std::string> processorResultFrom(const std::string& key, std::int64_t score) = 0;
+    // Every processor or graphics model key with the document of one of its results.
+    virtual std::vector<std::pair<std::string, std::string>> modelSamples(bool graphics) = 0;
     // The models and ranked figures of every result that has any ranked figure.
     virtual std::vector<ModelFigures> modelFigures() = 0;
 

@@ -57,6 +57,10 @@ std::unique_ptr<pqxx::connection> connect(const std::string& url) {
     c->prepare("of_machine",
                "SELECT id, document, received_at FROM results WHERE machine = $1 "
                "ORDER BY received_at DESC, id LIMIT $2");
+    c->prepare("from_score", "SELECT id FROM results WHERE cpu_model = $1 AND cpu_integer_best >= $2::bigint ORDER BY cpu_integer_best LIMIT 1");
+    c->prepare("page", "SELECT id, document, received_at FROM results ORDER BY received_at DESC, id LIMIT $1 OFFSET $2");
+    c->prepare("of_cpu", "SELECT id, document, received_at FROM results WHERE cpu_model = $1 ORDER BY received_at DESC, id LIMIT $2");
+    c->prepare("of_gpu", "SELECT id, document, received_at FROM results WHERE gpu_model = $1 ORDER BY received_at DESC, id LIMIT $2");
     c->prepare("set_derived",
                "UPDATE results SET derived_version = $1, machine = $2, cpu_model = $3, gpu_model = $4 "
                "WHERE id = $5");
@@ -157,6 +161,34 @@ public:
             }
             txn.commit();
             return 0;
+        });
+    }
+
+    std::vector<StoredResult> recentPage(int limit, std::int64_t offset) override {
+        return rowsOf("page", limit, offset);
+    }
+
+    std::vector<StoredResult> ofModel(bool graphics, const std::string& key, int limit) override {
+        return rowsOf(graphics ? "of_gpu" : "of_cpu", key, limit);
+    }
+
+    std::optional<std::string> processorResultFrom(const std::string& key, std::int64_t score) override {
+        return withConnection([&](pqxx::connection& c) -> std::optional<std::string> {
+            pqxx::read_transaction txn(c);
+            const pqxx::result rows = txn.exec_prepared("from_score", key, score);
+            if (rows.empty()) return std::nullopt;
+            return rows[0][0].as<std::string>();
+        });
+    }
+
+    std::vector<std::pair<std::string, std::string>> modelSamples(bool graphics) override {
+        return withConnection([&](pqxx::connection& c) {
+            pqxx::read_transaction txn(c);
+            std::vector<std::pair<std::string, std::string>> out;
+            for (const auto& row : txn.exec(graphics ? "SELECT m, (SELECT document FROM results r WHERE r.gpu_model = m LIMIT 1) FROM (SELECT DISTINCT gpu_model AS m FROM results WHERE gpu_model <> '') AS models" : "SELECT m, (SELECT document FROM results r WHERE r.cpu_model = m LIMIT 1) FROM (SELECT DISTINCT cpu_model AS m FROM results WHERE cpu_model <> '') AS models")) {
+                out.emplace_back(row[0].c_str(), row[1].c_str());
+            }
+            return out;
         });
     }
 

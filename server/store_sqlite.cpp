@@ -158,6 +158,10 @@ struct Reader {
                         "ORDER BY received_at DESC, id LIMIT ?") {}
     Database db;
     Statement find, recent, count, checkedBefore, derivedBefore, ofMachine;
+    Statement fromScore{db, "SELECT id FROM results WHERE cpu_model = ? AND cpu_integer_best >= ? ORDER BY cpu_integer_best LIMIT 1"};
+    Statement page{db, "SELECT id, document, received_at FROM results ORDER BY received_at DESC, id LIMIT ? OFFSET ?"};
+    Statement ofCpu{db, "SELECT id, document, received_at FROM results WHERE cpu_model = ? ORDER BY received_at DESC, id LIMIT ?"};
+    Statement ofGpu{db, "SELECT id, document, received_at FROM results WHERE gpu_model = ? ORDER BY received_at DESC, id LIMIT ?"};
 };
 
 // Pages in the WAL after which the background checkpoint runs. Index pages rewritten
@@ -263,6 +267,33 @@ public:
             sqlite3_exec(writer_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
             throw;
         }
+    }
+
+    std::vector<StoredResult> recentPage(int limit, std::int64_t offset) override {
+        auto reader = readers_.acquire();
+        return rowsOf(reader->page.reset().bind(std::int64_t(limit)).bind(offset));
+    }
+
+    std::vector<StoredResult> ofModel(bool graphics, const std::string& key, int limit) override {
+        auto reader = readers_.acquire();
+        return rowsOf((graphics ? reader->ofGpu : reader->ofCpu).reset().bind(key).bind(std::int64_t(limit)));
+    }
+
+    std::optional<std::string> processorResultFrom(const std::string& key, std::int64_t score) override {
+        auto reader = readers_.acquire();
+        Statement& s = reader->fromScore.reset().bind(key).bind(score);
+        std::optional<std::string> id;
+        if (s.step()) id = s.columnText(0);
+        s.reset();
+        return id;
+    }
+
+    std::vector<std::pair<std::string, std::string>> modelSamples(bool graphics) override {
+        auto reader = readers_.acquire();
+        Statement s(reader->db, graphics ? "SELECT m, (SELECT document FROM results r WHERE r.gpu_model = m LIMIT 1) FROM (SELECT DISTINCT gpu_model AS m FROM results WHERE gpu_model <> '') AS models" : "SELECT m, (SELECT document FROM results r WHERE r.cpu_model = m LIMIT 1) FROM (SELECT DISTINCT cpu_model AS m FROM results WHERE cpu_model <> '') AS models");
+        std::vector<std::pair<std::string, std::string>> out;
+        while (s.step()) out.emplace_back(s.columnText(0), s.columnText(1));
+        return out;
     }
 
     std::vector<ModelFigures> modelFigures() override {

@@ -5,10 +5,12 @@
 #include <signal.h>
 
 #include <regex>
+#include <set>
 
 #include <nlohmann/json.hpp>
 
 #include "core/document.h"
+#include "server/listing.h"
 #include "server/models.h"
 #include "tests/server/backend_fixture.h"
 
@@ -213,6 +215,151 @@ TEST_P(BrowseService, StandingsAmongTheSameModel) {
     ServiceProcess again(dir_, config());
     ASSERT_TRUE(again.start(&why)) << why;
     EXPECT_EQ(section(again.get("/benchmarks/" + ids[0]).body, "model-standing"), slowest);
+}
+
+// A CSV answer read back: RFC 4180 quoting, CRLF line ends.
+std::vector<std::vector<std::string>> parseCsv(const std::string& text) {
+    std::vector<std::vector<std::string>> rows(1);
+    std::string field;
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            rows.back().push_back(field);
+            field.clear();
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            rows.back().push_back(field);
+            field.clear();
+            rows.emplace_back();
+            ++i;
+        } else {
+            field += c;
+        }
+    }
+    if (rows.back().empty()) rows.pop_back();
+    return rows;
+}
+
+TEST_P(BrowseService, BrowseSearchPageCompareAndExport) {
+    ServiceProcess service(dir_, config());
+    std::string why;
+    ASSERT_TRUE(service.start(&why)) << why;
+    // 55 results of one processor, two of another whose name needs quoting in CSV.
+    std::vector<std::string> ids;
+    for (std::uint64_t v = 0; v < 55; ++v) {
+        const testkit::Reply r = service.post(testkit::signedDocument(run("00000000-0000-0000-0001-" + std::to_string(100000000000 + v), 1000 + v, v)));
+        ASSERT_EQ(r.status, 201);
+        ids.push_back(r.body);
+    }
+    std::vector<std::string> quotedIds;
+    for (std::uint64_t v = 0; v < 2; ++v) {
+        SystemInventory inv = run("00000000-0000-0000-0002-00000000000" + std::to_string(v), 3000, 70 + v);
+        inv.processor.name = "Sample \"Quote\", Model 9";
+        inv.gl_gpu.renderer = "Radeon RX 580 Series (POLARIS10, DRM 3.42.0)";
+        inv.width = 1920;
+        inv.height = 1080;
+        const testkit::Reply r = service.post(testkit::signedDocument(inv));
+        ASSERT_EQ(r.status, 201);
+        quotedIds.push_back(r.body);
+    }
+
+    // The processor list, sorted by results (most first), and as CSV and JSON.
+    const std::string list = service.get("/processors").body;
+    const auto intel = list.find("href=\"/processors/13th-gen-intel-core-i7-13700k\"");
+    const auto sample = list.find("href=\"/processors/sample-quote-model-9\"");
+    ASSERT_NE(intel, std::string::npos) << list;
+    ASSERT_NE(sample, std::string::npos);
+    EXPECT_LT(intel, sample);
+    const std::string byName = service.get("/processors?sort=model&order=asc").body;
+    EXPECT_LT(byName.find("/processors/13th-gen"), byName.find("/processors/sample-quote"));
+    EXPECT_GT(service.get("/processors?sort=model&order=desc").body.find("/processors/13th-gen"),
+              service.get("/processors?sort=model&order=desc").body.find("/processors/sample-quote"));
+
+    const testkit::Reply csv = service.get("/processors?format=csv");
+    EXPECT_EQ(csv.contentType, "text/csv; charset=utf-8");
+    const auto table = parseCsv(csv.body);
+    ASSERT_EQ(table.size(), 3u) << csv.body;
+    EXPECT_EQ(table[0], (std::vector<std::string>{"model", "results", "median_cpu_integer_single", "median_cpu_integer_best",
+                                                  "median_cpu_float_single", "median_cpu_float_best"}));
+    EXPECT_EQ(table[1][0], "13th Gen Intel Core i7-13700K");
+    EXPECT_EQ(table[1][1], "55");
+    EXPECT_EQ(table[1][2], "1027") << "median of 1000..1054";
+    EXPECT_EQ(table[2][0], "Sample \"Quote\", Model 9");
+    EXPECT_EQ(table[2][1], "2");
+    const auto json = nlohmann::json::parse(service.get("/graphics?format=json").body);
+    ASSERT_EQ(json.size(), 2u) << json.dump();
+    EXPECT_EQ(json[0]["model"], "NVIDIA GeForce RTX 4070");
+    EXPECT_EQ(json[0]["resolution"], "2560x1440");
+    EXPECT_EQ(json[1]["model"], "Radeon RX 580 Series");
+    EXPECT_EQ(json[1]["resolution"], "1920x1080");
+
+    // A model page: the histogram and its results, linked.
+    const std::string model = service.get("/processors/13th-gen-intel-core-i7-13700k").body;
+    EXPECT_NE(model.find("<svg id=\"histogram\""), std::string::npos);
+    EXPECT_NE(model.find("/benchmarks/" + ids[54]), std::string::npos);
+    EXPECT_EQ(model.find("/benchmarks/" + quotedIds[0]), std::string::npos);
+    EXPECT_EQ(service.get("/graphics/radeon-rx-580-series@1920x1080").status, 200);
+    EXPECT_EQ(service.get("/processors/no-such-model").status, 404);
+    EXPECT_EQ(service.get("/graphics/13th-gen-intel-core-i7-13700k").status, 404) << "a processor is no graphics model";
+
+    // All results, 50 a page, newest first; the second page has the rest.
+    const auto page1 = parseCsv(service.get("/benchmarks?format=csv").body);
+    const auto page2 = parseCsv(service.get("/benchmarks?page=2&format=csv").body);
+    ASSERT_EQ(page1.size(), 51u);
+    ASSERT_EQ(page2.size(), 8u);
+    EXPECT_EQ(page1[1][0], quotedIds[1]);
+    EXPECT_EQ(page2.back()[0], ids[0]);
+    std::set<std::string> seen;
+    for (const auto* p : {&page1, &page2}) {
+        for (std::size_t r = 1; r < p->size(); ++r) seen.insert((*p)[r][0]);
+    }
+    EXPECT_EQ(seen.size(), 57u) << "every result once";
+    const std::string html2 = service.get("/benchmarks?page=2").body;
+    EXPECT_NE(html2.find("Page 2 of 2"), std::string::npos);
+    EXPECT_NE(html2.find("href=\"/benchmarks?page=1\""), std::string::npos);
+
+    // Search by model name words and by a result's address.
+    const std::string found = service.get("/search?q=i7%2013700K").body;
+    EXPECT_NE(found.find("/processors/13th-gen-intel-core-i7-13700k"), std::string::npos);
+    EXPECT_EQ(found.find("/processors/sample-quote"), std::string::npos);
+    const std::string radeon = service.get("/search?q=radeon").body;
+    EXPECT_NE(radeon.find("/graphics/radeon-rx-580-series%401920x1080"), std::string::npos) << radeon;
+    EXPECT_NE(radeon.find("/benchmarks/" + quotedIds[0]), std::string::npos);
+    const auto byAddress = parseCsv(service.get("/search?format=csv&q=" + urlEncode("https://example.org/benchmarks/" + ids[7])).body);
+    ASSERT_GE(byAddress.size(), 2u);
+    EXPECT_EQ(byAddress[1][0], ids[7]);
+    EXPECT_NE(service.get("/search?q=%3Cscript%3E").body.find("&lt;script&gt;"), std::string::npos);
+
+    // Compare: figures with differences, both curves, the machines with what differs.
+    const std::string cmp = service.get("/compare?a=" + ids[0] + "&b=" + quotedIds[0]).body;
+    EXPECT_NE(cmp.find("<polyline class=\"s-int\" data-series=\"a\""), std::string::npos);
+    EXPECT_NE(cmp.find("data-series=\"b\""), std::string::npos);
+    EXPECT_NE(cmp.find("<tr data-figure=\"cpu_integer_single\"><td>Integer, one thread</td><td class=\"num\">1,000</td>"
+                       "<td class=\"num\">3,000</td><td class=\"num\"><span class=\"diff up\">+200.0&#160;%</span>"),
+              std::string::npos) << cmp;
+    EXPECT_NE(cmp.find("<tr class=\"differs\"><th scope=\"row\">Screen"), std::string::npos);
+    EXPECT_NE(cmp.find("<tr><th scope=\"row\">Operating system"), std::string::npos) << "the same OS is not marked";
+    EXPECT_NE(cmp.find("different resolutions"), std::string::npos);
+    // B given as a page address; and the model's median result (1027 of 1000..1054).
+    EXPECT_EQ(service.get("/compare?a=" + ids[0] + "&b=" + urlEncode(service.baseUrl() + "/benchmarks/" + ids[3])).status, 200);
+    const std::string median = service.get("/compare?a=" + ids[0] + "&b=median").body;
+    EXPECT_NE(median.find("/benchmarks/" + ids[27]), std::string::npos);
+    EXPECT_EQ(service.get("/compare?a=" + ids[0] + "&b=nosuchresult").status, 404);
+    // Every result page offers both.
+    const std::string resultPage = service.get("/benchmarks/" + ids[5]).body;
+    EXPECT_NE(resultPage.find("<form class=\"compare-form\" action=\"/compare\""), std::string::npos);
+    EXPECT_NE(resultPage.find("/compare?a=" + ids[5] + "&amp;b=median"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, BrowseService, testing::Values(Backend::Sqlite, Backend::Postgres), backendName);
