@@ -133,23 +133,18 @@ void installBrowseRoutes(httplib::Server& s, ResultStore& store, ModelIndex& mod
             const bool graphics = !found.front().resolution.empty();
             for (StoredResult& r : store.ofModel(graphics, found.front().key, kSearchResults)) stored.push_back(std::move(r));
         }
-        Listing modelList = modelListing(found, false);
-        // One list for both kinds: the graphics rows carry their resolution in the name.
-        for (std::size_t i = 0; i < found.size(); ++i) {
-            if (!found[i].resolution.empty()) {
-                modelList.rows[i][0].text += " at " + found[i].resolution;
-                modelList.rows[i][0].link = "/graphics/" + urlEncode(found[i].key);
-                for (std::size_t k = 0; k < 4; ++k) {
-                    modelList.rows[i][2 + k] = {"", found[i].medians[4 + k], ""};
-                    if (!found[i].medians[4 + k]) modelList.rows[i][2 + k].text.clear();
-                }
-            }
+        Listing modelList;
+        modelList.columns = {{"model", "Model", false}, {"kind", "Kind", false}, {"resolution", "Screen", false},
+                             {"results", "Results", true}};
+        for (const ModelSummary& m : found) {
+            const bool graphics = !m.resolution.empty();
+            modelList.rows.push_back({{m.name, std::nullopt, (graphics ? "/graphics/" : "/processors/") + urlEncode(m.key)},
+                                      {graphics ? "Graphics" : "Processor", std::nullopt, ""},
+                                      {m.resolution, std::nullopt, ""},
+                                      {std::to_string(m.results), m.results, ""}});
         }
-        modelList.columns[0] = {"model", "Model", false};
-        for (std::size_t k = 0; k < 4; ++k) modelList.columns[2 + k] = {"median_" + std::to_string(k + 1), "Median " + std::string(k == 0 ? "1-thread / Flux Core" : k == 1 ? "all threads / Electron" : k == 2 ? "1-thread / City" : "all threads / Clouds"), true};
         const Listing results = resultListing(listedResults(stored));
         res.set_header("Cache-Control", "public, max-age=60");
-        const std::string format = req.get_param_value("format");
         if (!sendExport(req, res, results)) sendPage(res, 200, renderSearchPage(q, modelList, results));
     });
 

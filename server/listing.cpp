@@ -75,8 +75,9 @@ std::string listingCsv(const Listing& listing) {
 std::string listingHtml(const Listing& listing, const std::string& id, const std::string& base,
                         const std::string& sortedBy, bool descending) {
     const std::string joiner = base.find('?') == std::string::npos ? "?" : "&amp;";
-    std::string h = "<table id=\"" + id + "\"><thead><tr>";
+    std::string h = "<div class=\"scroll\"><table id=\"" + id + "\"><thead><tr>";
     for (const ListingColumn& c : listing.columns) {
+        if (!c.shown) continue;
         const bool current = c.id == sortedBy;
         // A first click sorts numbers from the highest, names from A.
         const bool nextDescending = current ? !descending : c.numeric;
@@ -89,6 +90,7 @@ std::string listingHtml(const Listing& listing, const std::string& id, const std
     for (const auto& row : listing.rows) {
         h += "<tr>";
         for (std::size_t i = 0; i < row.size(); ++i) {
+            if (!listing.columns[i].shown) continue;
             const ListingCell& c = row[i];
             const std::string text = c.number ? groupedNumber(*c.number) : (c.text.empty() ? "&#8212;" : htmlEscape(c.text));
             h += std::string("<td") + (listing.columns[i].numeric ? " class=\"num\"" : "") + ">";
@@ -97,7 +99,7 @@ std::string listingHtml(const Listing& listing, const std::string& id, const std
         }
         h += "</tr>";
     }
-    return h + "</tbody></table>";
+    return h + "</tbody></table></div>";
 }
 
 std::string groupedNumber(std::int64_t value) {

@@ -12,6 +12,7 @@ struct ListingColumn {
     std::string id;     // JSON key, CSV header, sort name
     std::string title;  // shown in the HTML header
     bool numeric = false;
+    bool shown = true;  // false: in the exports only, to keep the page's table readable
 };
 
 struct ListingCell {

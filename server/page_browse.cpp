@@ -171,18 +171,21 @@ Listing modelListing(const std::vector<ModelSummary>& models, bool graphics) {
 
 Listing resultListing(const std::vector<ListedResult>& results) {
     Listing l;
-    l.columns = {{"id", "Result", false},
+    l.columns = {{"id", "Result", false, false},
                  {"submitted", "Submitted (UTC)", false},
                  {"processor", "Processor", false},
                  {"graphics", "Graphics", false},
-                 {"resolution", "Resolution", false}};
-    for (std::size_t i = 0; i < RankFigures::kCount; ++i) l.columns.push_back({kFigureColumns[i], kFigureTitles[i], true});
+                 {"resolution", "Screen", false}};
+    // The page shows the main figures; the exports have all of them.
+    for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
+        l.columns.push_back({kFigureColumns[i], kFigureTitles[i], true, i == 1 || i == 3 || i == 4 || i == 5});
+    }
     for (const ListedResult& r : results) {
         const RankFigures f = rankFiguresOf(r.inventory.score);
         std::vector<ListingCell> row{{r.id, std::nullopt, "/benchmarks/" + r.id},
                                      {isoDate(r.receivedAtMs), std::nullopt, ""},
                                      {r.inventory.processor.name, std::nullopt, "/benchmarks/" + r.id},
-                                     {r.inventory.gl_gpu.renderer, std::nullopt, ""},
+                                     {graphicsModelName(r.inventory.gl_gpu.renderer), std::nullopt, ""},
                                      {std::to_string(r.inventory.width) + "x" + std::to_string(r.inventory.height), std::nullopt, ""}};
         for (const auto& v : f.values) row.push_back(number(v));
         l.rows.push_back(std::move(row));
@@ -372,6 +375,7 @@ nav.browse form{display:flex;gap:6px;flex:1;min-width:260px}
 nav.browse input{flex:1;background:var(--card2);border:1px solid var(--line);border-radius:8px;color:var(--text);padding:7px 10px;font:inherit}
 nav.browse button,.compare-form button{background:var(--accent);border:0;border-radius:8px;color:#0a0f1e;font-weight:600;padding:7px 14px;font:inherit;font-weight:600}
 .hidden{position:absolute;left:-9999px}
+.scroll{overflow-x:auto}
 th a{color:inherit}
 .export{margin:14px 0 0;font-size:13.5px;color:var(--muted)}
 .pager{display:flex;gap:18px;align-items:center;justify-content:center;margin:16px 0 0;font-size:14px}
