@@ -166,7 +166,7 @@ std::string compareSection(const std::string& id, const ModelStandingView& view)
     std::string h = "<section class=\"card\" id=\"compare\"><h2>Compare with\xE2\x80\xA6</h2>"
                     "<form class=\"compare-form\" action=\"/compare\" method=\"get\"><input type=\"hidden\" name=\"a\" value=\"" +
                     id + "\"><label for=\"b\">Another result's identifier or page address</label><input id=\"b\" name=\"b\" "
-                    "required placeholder=\"e.g. https://.../benchmarks/Ab3dE5fG7hJk\"><button>Compare</button></form>";
+                    "required placeholder=\"Ab3dE5fG7hJk, or the address of its page\"><button>Compare</button></form>";
     if (!view.processorKey.empty()) {
         h += "<p><a href=\"/compare?a=" + id + "&amp;b=median\">Compare with the median result of the " +
              htmlEscape(view.processorName) + "</a></p>";
