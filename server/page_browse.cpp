@@ -158,7 +158,10 @@ Listing modelListing(const std::vector<ModelSummary>& models, bool graphics) {
     if (graphics) l.columns.push_back({"resolution", "Resolution", false});
     l.columns.push_back({"results", "Results", true});
     const std::size_t from = graphics ? 4 : 0, to = graphics ? RankFigures::kCount : 4;
-    for (std::size_t i = from; i < to; ++i) l.columns.push_back({std::string("median_") + kFigureColumns[i], std::string("Median ") + kFigureTitles[i], true});
+    // Short titles: the page says these are medians.
+    constexpr const char* kShort[RankFigures::kCount] = {"Integer, 1 thread", "Integer, all", "Float, 1 thread",
+                                                         "Float, all", "Flux Core", "Electron", "City", "Clouds"};
+    for (std::size_t i = from; i < to; ++i) l.columns.push_back({std::string("median_") + kFigureColumns[i], kShort[i], true});
     for (const ModelSummary& m : models) {
         std::vector<ListingCell> row{{m.name, std::nullopt, (graphics ? "/graphics/" : "/processors/") + urlEncode(m.key)}};
         if (graphics) row.push_back({m.resolution, std::nullopt, ""});
@@ -201,7 +204,8 @@ std::string renderModelsPage(bool graphics, const Listing& models, const std::st
     h += "<section class=\"card\"><p class=\"lead\">" +
          std::string(graphics ? "Each graphics model at each resolution, since frame rates only compare at one size. "
                               : "") +
-         "Medians of the results that count: flagged results are left out. Click a column to sort by it.</p>";
+         "Median scores" + std::string(graphics ? " (frames per second)" : "") +
+         " of the results that count: flagged results are left out. Click a column to sort by it.</p>";
     h += models.rows.empty() ? "<p class=\"empty\">No results yet.</p>"
                              : listingHtml(models, "models", path, sortedBy, descending);
     h += exportLinks(path) + "</section>";
