@@ -203,7 +203,7 @@ std::string orUnknown(const std::string& text, const char* fallback = "Unknown")
 
 // The stylesheet of every page, the checks' and the methodology page's rules included.
 const std::string& pageStyle() {
-    static const std::string style = std::string(kStyle) + kExtraStyle;
+    static const std::string style = std::string(kStyle) + kExtraStyle + kModelStyle + kBrowseStyle;
     return style;
 }
 
@@ -549,6 +549,7 @@ std::string renderResultPage(const ResultView& r) {
     h += cpuTile("Floating point, one thread", "float", f[2], "Single-thread score", r.figures, r.standing, 2);
     h += "</div></section>";
     h += checksSection(r.checks);
+    h += modelStandingSection(r.models);
 
     h += "<section class=\"card\" id=\"cpu\"><h2>Processor</h2><p class=\"lead\">Score against thread "
          "count for both kernels, two seconds per test. Higher is better.</p>";
@@ -622,6 +623,8 @@ std::string renderResultPage(const ResultView& r) {
     h += "<div class=\"part\"><h3>Screen</h3><p>" + std::to_string(inv.width) + " \xC3\x97 " +
          std::to_string(inv.height) + " pixels</p><p>Primary monitor</p></div>";
     h += "</div></section>";
+    h += historySection(r.history);
+    h += compareSection(r.id, r.models);
 
     h += "<footer><span>Result <code>" + r.id + "</code></span><span>Checksum matched: the document arrived undamaged</span>"
          "<a href=\"/api/benchmarks/" + r.id + "\">Download as JSON</a>"

@@ -10,6 +10,7 @@
 
 #include "core/records.h"
 #include "server/checks.h"
+#include "server/page_model.h"
 #include "server/store.h"
 #include "server/submission.h"
 
@@ -26,6 +27,8 @@ struct ResultView {
     RankFigures figures;
     Standing standing;
     std::vector<const ResultCheck*> checks;  // raised by this result; empty when clean
+    ModelStandingView models;
+    std::vector<HistoryEntry> history;       // earlier runs of the same machine, newest first
 };
 
 struct RecentView {

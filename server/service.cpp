@@ -10,6 +10,8 @@
 #include <nlohmann/json.hpp>
 
 #include "core/document.h"
+#include "server/browse_routes.h"
+#include "server/history.h"
 #include "server/identifier.h"
 #include "server/pages.h"
 #include "server/recheck.h"
@@ -40,7 +42,6 @@ bool hardenTls(SSL_CTX* ctx) {
            SSL_CTX_set_cipher_list(ctx, kTls12Ciphers) == 1;
 }
 
-constexpr int kRecentCount = 50;
 constexpr std::size_t kMaxDrainBytes = 16 * 1024 * 1024;
 // Results other instances stored reach this one's standings within this time.
 constexpr auto kRankRefreshInterval = std::chrono::minutes(5);
@@ -99,13 +100,23 @@ bool isApiPath(const std::string& path) { return path.rfind("/api/", 0) == 0; }
 ResultService::ResultService(const ServiceOptions& options, ResultStore& store)
     : options_(options),
       store_(store),
-      writer_(store, [this](const NewResult& added) { ranks_.add(added.figures); }),
+      writer_(store, [this](const NewResult& added) {
+          ranks_.add(added.figures);
+          models_.add({added.derived.cpuModel, added.derived.gpuModel, added.figures});
+      }),
       limiter_(options.rateLimit) {
     if (const std::size_t rechecked = recheckStoredResults(store_)) {
         logLine(timestamp() + " standings: checked " + std::to_string(rechecked) +
                 (rechecked == 1 ? " result" : " results") + " stored under older checks");
     }
+    machineKey_ = loadMachineKey(store_);
+    if (const std::size_t derived = deriveStoredResults(store_, machineKey_)) {
+        logLine(timestamp() + " models and machines: derived for " + std::to_string(derived) +
+                (derived == 1 ? " result" : " results") + " stored before");
+    }
     ranks_.reset(store_.sortedFigures());
+    models_.reset(store_.modelFigures());
+    loadModelNames(store_, models_);
     if (store_.sharedWithOtherInstances()) refresher_ = std::thread([this] { refreshRanks(); });
 }
 
@@ -124,7 +135,10 @@ void ResultService::refreshRanks() {
         lock.unlock();
         try {
             recheckStoredResults(store_);  // results stored by instances with older checks
+            deriveStoredResults(store_, machineKey_);
             ranks_.reset(store_.sortedFigures());
+            models_.reset(store_.modelFigures());
+            loadModelNames(store_, models_);
         } catch (const std::exception& e) {
             logLine(timestamp() + " rank refresh failed: " + oneLine(e.what()));
         }
@@ -302,9 +316,11 @@ void ResultService::installRoutes() {
             refusalDetail = check.detail;
             return sendText(res, check.status, check.sentence);
         }
+        addModelNames(check.inventory, models_);
         std::future<std::string> stored =
             writer_.submit(NewResult{check.digest, std::move(body), nowMs(),
-                                     rankedFiguresOf(check.inventory), kChecksVersion});
+                                     rankedFiguresOf(check.inventory), kChecksVersion,
+                                     derivedColumnsOf(check.inventory, machineKey_), kDerivedVersion});
         std::string id;
         try {
             id = stored.get();
@@ -323,7 +339,7 @@ void ResultService::installRoutes() {
         if (!found) return sendText(res, 404, kUnknownResult);
         res.set_header("Content-Security-Policy", "default-src 'none'; frame-ancestors 'none'");
         res.set_header("Cache-Control", "public, max-age=86400, immutable");
-        res.set_content(found->document, kJsonType);
+        res.set_content(publicDocument(found->document), kJsonType);
     });
 
     s.Get("/api/benchmarks/([0-9A-Za-z]{12})/checks", [this](const httplib::Request& req, httplib::Response& res) {
@@ -363,22 +379,14 @@ void ResultService::installRoutes() {
                 if (view.figures.values[i]) ++view.standing.total[i];
             }
         }
+        view.models = modelStandingOf(models_, parsed->inventory, view.figures, !view.checks.empty());
+        view.history = machineHistory(store_, machineKey_, parsed->inventory, view.id);
         view.inventory = std::move(parsed->inventory);
         res.set_header("Cache-Control", "public, max-age=60");
         sendPage(res, 200, renderResultPage(view));
     });
 
-    s.Get("/benchmarks", [this](const httplib::Request&, httplib::Response& res) {
-        std::vector<RecentView> rows;
-        for (StoredResult& stored : store_.recent(kRecentCount)) {
-            const auto document = nlohmann::json::parse(stored.document, nullptr, false);
-            auto parsed = document.is_discarded() ? std::nullopt : parseResultDocument(document);
-            if (!parsed) continue;
-            rows.push_back({stored.id, stored.receivedAtMs, std::move(parsed->inventory)});
-        }
-        res.set_header("Cache-Control", "no-cache");
-        sendPage(res, 200, renderRecentPage(rows, store_.count()));
-    });
+    installBrowseRoutes(s, store_, models_);
 
     s.Get("/healthz", [](const httplib::Request&, httplib::Response& res) { sendText(res, 200, "ok"); });
 

@@ -10,6 +10,7 @@
 
 #include "server/database_url.h"
 #include "server/group_commit.h"
+#include "server/models.h"
 #include "server/options.h"
 #include "server/rank_index.h"
 #include "server/rate_limiter.h"
@@ -44,6 +45,8 @@ private:
     ServiceOptions options_;
     ResultStore& store_;
     RankIndex ranks_;
+    ModelIndex models_;
+    std::string machineKey_;  // keys the hashes that group a machine's results
     GroupCommitWriter writer_;
     RateLimiter limiter_;
     std::unique_ptr<httplib::Server> server_;

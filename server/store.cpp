@@ -24,7 +24,21 @@ const std::vector<std::vector<std::string>>& schemaSteps() {
         std::vector<std::string> checks = {
             "ALTER TABLE results ADD COLUMN checks_version BIGINT",
             "CREATE INDEX results_checks_version ON results (checks_version)"};
-        return std::vector<std::vector<std::string>>{first, checks};
+        // What the service derives from each document to group results by: the keyed hash
+        // of the machine identifier and the processor and graphics model keys. Rows stored
+        // before have none and are filled when the service starts.
+        std::vector<std::string> derived = {
+            "ALTER TABLE results ADD COLUMN machine TEXT",
+            "ALTER TABLE results ADD COLUMN cpu_model TEXT",
+            "ALTER TABLE results ADD COLUMN gpu_model TEXT",
+            "ALTER TABLE results ADD COLUMN derived_version BIGINT",
+            "CREATE INDEX results_machine ON results (machine, received_at)",
+            "CREATE INDEX results_cpu_model ON results (cpu_model, received_at)",
+            "CREATE INDEX results_gpu_model ON results (gpu_model, received_at)",
+            "CREATE INDEX results_cpu_model_best ON results (cpu_model, cpu_integer_best)",
+            "CREATE INDEX results_derived_version ON results (derived_version)",
+            "CREATE TABLE service_settings (name TEXT PRIMARY KEY, value TEXT NOT NULL)"};
+        return std::vector<std::vector<std::string>>{first, checks, derived};
     }();
     return steps;
 }

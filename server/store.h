@@ -17,12 +17,30 @@
 
 #include "server/submission.h"
 
+// What the service derives from a document to find it by: the keyed hash of its machine
+// identifier (never the identifier itself) and the model keys its standings group by.
+// Empty where the document lacks the part.
+struct DerivedColumns {
+    std::string machine;
+    std::string cpuModel;
+    std::string gpuModel;    // graphics model and resolution: scenes compare at one size
+};
+
+// The ranked figures of one result with the models they count for.
+struct ModelFigures {
+    std::string cpuModel;
+    std::string gpuModel;
+    RankFigures figures;
+};
+
 struct NewResult {
     std::string digest;
     std::string document;  // exactly as sent
     std::int64_t receivedAtMs = 0;
     RankFigures figures;     // ranked figures: none for a flagged result
     std::int64_t checksVersion = 0;
+    DerivedColumns derived;
+    std::int64_t derivedVersion = 0;  // 0: derived is filled in when the service starts
 };
 
 struct StoredResult {
@@ -66,6 +84,30 @@ public:
     // version they come from, in one transaction.
     virtual void setRankedFigures(const std::vector<std::pair<std::string, RankFigures>>& rows,
                                   std::int64_t version) = 0;
+
+    // Up to `limit` results whose derived columns were set by an older version of the
+    // derivation (or by none), and the setter of those columns, as for the ranked figures.
+    virtual std::vector<StoredResult> derivedBefore(std::int64_t version, int limit) = 0;
+    virtual void setDerived(const std::vector<std::pair<std::string, DerivedColumns>>& rows,
+                            std::int64_t version) = 0;
+
+    // The latest `limit` results of a machine (by its keyed hash), newest first.
+    virtual std::vector<StoredResult> ofMachine(const std::string& machine, int limit) = 0;
+    // Results newest first, `limit` of them after skipping `offset`.
+    virtual std::vector<StoredResult> recentPage(int limit, std::int64_t offset) = 0;
+    // The latest `limit` results of a processor (graphics false) or graphics model key.
+    virtual std::vector<StoredResult> ofModel(bool graphics, const std::string& key, int limit) = 0;
+    // The identifier of the processor model's ranked result whose best all-threads integer
+    // score is the lowest at or above `score` (along an index of both).
+    virtual std::optional<std::string> processorResultFrom(const std::string& key, std::int64_t score) = 0;
+    // Every processor or graphics model key with the document of one of its results.
+    virtual std::vector<std::pair<std::string, std::string>> modelSamples(bool graphics) = 0;
+    // The models and ranked figures of every result that has any ranked figure.
+    virtual std::vector<ModelFigures> modelFigures() = 0;
+
+    // A setting of the service kept in its database: the stored value, or `proposed`
+    // stored and returned when there is none yet (the first of several instances wins).
+    virtual std::string setting(const std::string& name, const std::string& proposed) = 0;
 
     // True where other service instances may write to the same database, so that what
     // one instance remembers about the stored results goes stale.

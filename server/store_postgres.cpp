@@ -19,15 +19,16 @@ constexpr long long kSchemaLockKey = 0x74616c6c79;  // any fixed number shared b
 // One statement for the whole batch, so a commit costs one round trip for the rows
 // however many there are.
 std::string insertSql(std::size_t rows) {
-    constexpr std::size_t columns = 5 + RankFigures::kCount;
-    std::string sql = "INSERT INTO results (id, digest, document, received_at, checks_version";
+    constexpr std::size_t columns = 9 + RankFigures::kCount;
+    std::string sql = "INSERT INTO results (id, digest, document, received_at, checks_version, "
+                      "derived_version, machine, cpu_model, gpu_model";
     for (const char* c : kFigureColumns) sql += std::string(", ") + c;
     sql += ") VALUES ";
     for (std::size_t r = 0; r < rows; ++r) {
         sql += r ? ", (" : "(";
         for (std::size_t c = 0; c < columns; ++c) {
             sql += (c ? ", $" : "$") + std::to_string(r * columns + c + 1);
-            if (c >= 3) sql += "::bigint";
+            if (c >= 3 && (c <= 5 || c >= 9)) sql += "::bigint";
         }
         sql += ")";
     }
@@ -50,6 +51,19 @@ std::unique_ptr<pqxx::connection> connect(const std::string& url) {
         }
         c->prepare("set_figures", set + " WHERE id = $" + std::to_string(RankFigures::kCount + 2));
     }
+    c->prepare("derived_before",
+               "SELECT id, document, received_at FROM results "
+               "WHERE derived_version IS NULL OR derived_version < $1 LIMIT $2");
+    c->prepare("of_machine",
+               "SELECT id, document, received_at FROM results WHERE machine = $1 "
+               "ORDER BY received_at DESC, id LIMIT $2");
+    c->prepare("from_score", "SELECT id FROM results WHERE cpu_model = $1 AND cpu_integer_best >= $2::bigint ORDER BY cpu_integer_best LIMIT 1");
+    c->prepare("page", "SELECT id, document, received_at FROM results ORDER BY received_at DESC, id LIMIT $1 OFFSET $2");
+    c->prepare("of_cpu", "SELECT id, document, received_at FROM results WHERE cpu_model = $1 ORDER BY received_at DESC, id LIMIT $2");
+    c->prepare("of_gpu", "SELECT id, document, received_at FROM results WHERE gpu_model = $1 ORDER BY received_at DESC, id LIMIT $2");
+    c->prepare("set_derived",
+               "UPDATE results SET derived_version = $1, machine = $2, cpu_model = $3, gpu_model = $4 "
+               "WHERE id = $5");
     c->prepare("by_digests", "SELECT digest, id FROM results WHERE digest = ANY($1::text[])");
     return c;
 }
@@ -130,6 +144,88 @@ public:
         });
     }
 
+    std::vector<StoredResult> derivedBefore(std::int64_t version, int limit) override {
+        return rowsOf("derived_before", version, limit);
+    }
+
+    std::vector<StoredResult> ofMachine(const std::string& machine, int limit) override {
+        return rowsOf("of_machine", machine, limit);
+    }
+
+    void setDerived(const std::vector<std::pair<std::string, DerivedColumns>>& rows,
+                    std::int64_t version) override {
+        withConnection([&](pqxx::connection& c) {
+            pqxx::work txn(c);
+            for (const auto& [id, d] : rows) {
+                txn.exec_prepared("set_derived", version, d.machine, d.cpuModel, d.gpuModel, id);
+            }
+            txn.commit();
+            return 0;
+        });
+    }
+
+    std::vector<StoredResult> recentPage(int limit, std::int64_t offset) override {
+        return rowsOf("page", limit, offset);
+    }
+
+    std::vector<StoredResult> ofModel(bool graphics, const std::string& key, int limit) override {
+        return rowsOf(graphics ? "of_gpu" : "of_cpu", key, limit);
+    }
+
+    std::optional<std::string> processorResultFrom(const std::string& key, std::int64_t score) override {
+        return withConnection([&](pqxx::connection& c) -> std::optional<std::string> {
+            pqxx::read_transaction txn(c);
+            const pqxx::result rows = txn.exec_prepared("from_score", key, score);
+            if (rows.empty()) return std::nullopt;
+            return rows[0][0].as<std::string>();
+        });
+    }
+
+    std::vector<std::pair<std::string, std::string>> modelSamples(bool graphics) override {
+        return withConnection([&](pqxx::connection& c) {
+            pqxx::read_transaction txn(c);
+            std::vector<std::pair<std::string, std::string>> out;
+            for (const auto& row : txn.exec(graphics ? "SELECT m, (SELECT document FROM results r WHERE r.gpu_model = m LIMIT 1) FROM (SELECT DISTINCT gpu_model AS m FROM results WHERE gpu_model <> '') AS models" : "SELECT m, (SELECT document FROM results r WHERE r.cpu_model = m LIMIT 1) FROM (SELECT DISTINCT cpu_model AS m FROM results WHERE cpu_model <> '') AS models")) {
+                out.emplace_back(row[0].c_str(), row[1].c_str());
+            }
+            return out;
+        });
+    }
+
+    std::vector<ModelFigures> modelFigures() override {
+        return withConnection([&](pqxx::connection& c) {
+            std::string sql = "SELECT cpu_model, gpu_model";
+            std::string any;
+            for (const char* col : kFigureColumns) {
+                sql += std::string(", ") + col;
+                any += std::string(any.empty() ? "" : " OR ") + col + " IS NOT NULL";
+            }
+            pqxx::read_transaction txn(c);
+            std::vector<ModelFigures> out;
+            for (const auto& row : txn.exec(sql + " FROM results WHERE " + any)) {
+                ModelFigures m{row[0].is_null() ? "" : row[0].as<std::string>(),
+                               row[1].is_null() ? "" : row[1].as<std::string>(), {}};
+                for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
+                    if (!row[int(i) + 2].is_null()) m.figures.values[i] = row[int(i) + 2].as<std::int64_t>();
+                }
+                out.push_back(std::move(m));
+            }
+            return out;
+        });
+    }
+
+    std::string setting(const std::string& name, const std::string& proposed) override {
+        return withConnection([&](pqxx::connection& c) {
+            pqxx::work txn(c);
+            txn.exec_params("INSERT INTO service_settings (name, value) VALUES ($1, $2) ON CONFLICT DO NOTHING",
+                            name, proposed);
+            const std::string value =
+                txn.exec_params1("SELECT value FROM service_settings WHERE name = $1", name)[0].as<std::string>();
+            txn.commit();
+            return value;
+        });
+    }
+
     bool sharedWithOtherInstances() const override { return true; }
 
     std::int64_t count() override {
@@ -170,6 +266,18 @@ public:
     }
 
 private:
+    template <typename... Args>
+    std::vector<StoredResult> rowsOf(const char* statement, Args&&... args) {
+        return withConnection([&](pqxx::connection& c) {
+            pqxx::read_transaction txn(c);
+            std::vector<StoredResult> out;
+            for (const auto& row : txn.exec_prepared(statement, args...)) {
+                out.push_back({row[0].c_str(), row[1].c_str(), row[2].template as<std::int64_t>()});
+            }
+            return out;
+        });
+    }
+
     std::vector<InsertOutcome> insertAll(pqxx::work& txn, const std::vector<NewResult>& rows) {
         std::vector<InsertOutcome> out(rows.size());
         std::vector<std::size_t> pending(rows.size());
@@ -186,6 +294,10 @@ private:
                 values.push_back(r.document);
                 values.push_back(std::to_string(r.receivedAtMs));
                 values.push_back(std::to_string(r.checksVersion));
+                values.push_back(std::to_string(r.derivedVersion));
+                values.push_back(r.derived.machine);
+                values.push_back(r.derived.cpuModel);
+                values.push_back(r.derived.gpuModel);
                 for (const auto& v : r.figures.values) {
                     values.push_back(v ? std::optional<std::string>(std::to_string(*v)) : std::nullopt);
                 }

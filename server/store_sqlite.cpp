@@ -111,6 +111,7 @@ public:
         return p ? std::string(p, std::size_t(sqlite3_column_bytes(stmt_, i))) : std::string();
     }
     std::int64_t columnInt(int i) { return sqlite3_column_int64(stmt_, i); }
+    sqlite3_stmt* raw() { return stmt_; }
 
 private:
     void check(int rc) {
@@ -133,9 +134,10 @@ std::string setFiguresSql() {
 }
 
 std::string insertSql() {
-    std::string sql = "INSERT INTO results (id, digest, document, received_at, checks_version";
+    std::string sql = "INSERT INTO results (id, digest, document, received_at, checks_version, "
+                      "derived_version, machine, cpu_model, gpu_model";
     for (const char* c : kFigureColumns) sql += std::string(", ") + c;
-    sql += ") VALUES (?, ?, ?, ?, ?";
+    sql += ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?";
     for (std::size_t i = 0; i < RankFigures::kCount; ++i) sql += ", ?";
     return sql + ") ON CONFLICT DO NOTHING";
 }
@@ -149,9 +151,17 @@ struct Reader {
                      "ORDER BY received_at DESC, id LIMIT ?"),
           count(db, "SELECT count(*) FROM results"),
           checkedBefore(db, "SELECT id, document, received_at FROM results "
-                            "WHERE checks_version IS NULL OR checks_version < ? LIMIT ?") {}
+                            "WHERE checks_version IS NULL OR checks_version < ? LIMIT ?"),
+          derivedBefore(db, "SELECT id, document, received_at FROM results "
+                            "WHERE derived_version IS NULL OR derived_version < ? LIMIT ?"),
+          ofMachine(db, "SELECT id, document, received_at FROM results WHERE machine = ? "
+                        "ORDER BY received_at DESC, id LIMIT ?") {}
     Database db;
-    Statement find, recent, count, checkedBefore;
+    Statement find, recent, count, checkedBefore, derivedBefore, ofMachine;
+    Statement fromScore{db, "SELECT id FROM results WHERE cpu_model = ? AND cpu_integer_best >= ? ORDER BY cpu_integer_best LIMIT 1"};
+    Statement page{db, "SELECT id, document, received_at FROM results ORDER BY received_at DESC, id LIMIT ? OFFSET ?"};
+    Statement ofCpu{db, "SELECT id, document, received_at FROM results WHERE cpu_model = ? ORDER BY received_at DESC, id LIMIT ?"};
+    Statement ofGpu{db, "SELECT id, document, received_at FROM results WHERE gpu_model = ? ORDER BY received_at DESC, id LIMIT ?"};
 };
 
 // Pages in the WAL after which the background checkpoint runs. Index pages rewritten
@@ -231,6 +241,93 @@ public:
         return rows;
     }
 
+    std::vector<StoredResult> derivedBefore(std::int64_t version, int limit) override {
+        auto reader = readers_.acquire();
+        return rowsOf(reader->derivedBefore.reset().bind(version).bind(std::int64_t(limit)));
+    }
+
+    std::vector<StoredResult> ofMachine(const std::string& machine, int limit) override {
+        auto reader = readers_.acquire();
+        return rowsOf(reader->ofMachine.reset().bind(machine).bind(std::int64_t(limit)));
+    }
+
+    void setDerived(const std::vector<std::pair<std::string, DerivedColumns>>& rows,
+                    std::int64_t version) override {
+        std::lock_guard lock(writeMutex_);
+        writer_.exec("BEGIN IMMEDIATE");
+        try {
+            Statement update(writer_, "UPDATE results SET derived_version = ?, machine = ?, "
+                                      "cpu_model = ?, gpu_model = ? WHERE id = ?");
+            for (const auto& [id, d] : rows) {
+                update.reset().bind(version).bind(d.machine).bind(d.cpuModel).bind(d.gpuModel).bind(id).step();
+            }
+            update.reset();
+            writer_.exec("COMMIT");
+        } catch (...) {
+            sqlite3_exec(writer_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+
+    std::vector<StoredResult> recentPage(int limit, std::int64_t offset) override {
+        auto reader = readers_.acquire();
+        return rowsOf(reader->page.reset().bind(std::int64_t(limit)).bind(offset));
+    }
+
+    std::vector<StoredResult> ofModel(bool graphics, const std::string& key, int limit) override {
+        auto reader = readers_.acquire();
+        return rowsOf((graphics ? reader->ofGpu : reader->ofCpu).reset().bind(key).bind(std::int64_t(limit)));
+    }
+
+    std::optional<std::string> processorResultFrom(const std::string& key, std::int64_t score) override {
+        auto reader = readers_.acquire();
+        Statement& s = reader->fromScore.reset().bind(key).bind(score);
+        std::optional<std::string> id;
+        if (s.step()) id = s.columnText(0);
+        s.reset();
+        return id;
+    }
+
+    std::vector<std::pair<std::string, std::string>> modelSamples(bool graphics) override {
+        auto reader = readers_.acquire();
+        Statement s(reader->db, graphics ? "SELECT m, (SELECT document FROM results r WHERE r.gpu_model = m LIMIT 1) FROM (SELECT DISTINCT gpu_model AS m FROM results WHERE gpu_model <> '') AS models" : "SELECT m, (SELECT document FROM results r WHERE r.cpu_model = m LIMIT 1) FROM (SELECT DISTINCT cpu_model AS m FROM results WHERE cpu_model <> '') AS models");
+        std::vector<std::pair<std::string, std::string>> out;
+        while (s.step()) out.emplace_back(s.columnText(0), s.columnText(1));
+        return out;
+    }
+
+    std::vector<ModelFigures> modelFigures() override {
+        auto reader = readers_.acquire();
+        std::string sql = "SELECT cpu_model, gpu_model";
+        std::string any;
+        for (const char* c : kFigureColumns) {
+            sql += std::string(", ") + c;
+            any += std::string(any.empty() ? "" : " OR ") + c + " IS NOT NULL";
+        }
+        Statement s(reader->db, sql + " FROM results WHERE " + any);
+        std::vector<ModelFigures> out;
+        while (s.step()) {
+            ModelFigures m{s.columnText(0), s.columnText(1), {}};
+            for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
+                if (sqlite3_column_type(s.raw(), int(i) + 2) != SQLITE_NULL) m.figures.values[i] = s.columnInt(int(i) + 2);
+            }
+            out.push_back(std::move(m));
+        }
+        return out;
+    }
+
+    std::string setting(const std::string& name, const std::string& proposed) override {
+        std::lock_guard lock(writeMutex_);
+        Statement insert(writer_, "INSERT INTO service_settings (name, value) VALUES (?, ?) ON CONFLICT DO NOTHING");
+        insert.bind(name).bind(proposed).step();
+        insert.reset();
+        Statement read(writer_, "SELECT value FROM service_settings WHERE name = ?");
+        read.bind(name);
+        std::string value = read.step() ? read.columnText(0) : proposed;
+        read.reset();
+        return value;
+    }
+
     void setRankedFigures(const std::vector<std::pair<std::string, RankFigures>>& rows,
                           std::int64_t version) override {
         std::lock_guard lock(writeMutex_);
@@ -270,6 +367,13 @@ public:
     }
 
 private:
+    static std::vector<StoredResult> rowsOf(Statement& s) {
+        std::vector<StoredResult> rows;
+        while (s.step()) rows.push_back({s.columnText(0), s.columnText(1), s.columnInt(2)});
+        s.reset();
+        return rows;
+    }
+
     // Runs on the writer after each commit. The background checkpoint copies while
     // commits go on, so under steady load it never finds the WAL fully copied and the WAL
     // would grow without end; once it is twice the threshold the writer finishes the
@@ -305,6 +409,7 @@ private:
         for (int attempt = 0; attempt < 8; ++attempt) {
             const std::string id = newResultIdentifier();
             insert_->reset().bind(id).bind(r.digest).bind(r.document).bind(r.receivedAtMs).bind(r.checksVersion);
+            insert_->bind(r.derivedVersion).bind(r.derived.machine).bind(r.derived.cpuModel).bind(r.derived.gpuModel);
             for (const auto& v : r.figures.values) insert_->bind(v);
             insert_->step();
             const bool inserted = sqlite3_changes(writer_.handle()) > 0;

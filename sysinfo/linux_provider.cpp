@@ -1,6 +1,8 @@
 #include "sysinfo/linux_provider.h"
 
 #include <fcntl.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -141,15 +143,42 @@ std::string hex4(std::uint64_t v, bool upper) {
 
 // ---- Win32_ComputerSystemProduct ---------------------------------------------------
 
+// machine-id(5): the machine id is confidential and must not be sent anywhere; an
+// identifier for one application is derived from it instead, the way systemd derives one
+// (HMAC-SHA256 keyed with the machine id over the application's id, the first 16 bytes
+// made a version 4 UUID), so it is stable for the machine and cannot be turned back into
+// the machine id or matched with another application's.
+constexpr unsigned char kApplicationId[16] = {0xc7, 0x41, 0x51, 0xfd, 0x39, 0x3c, 0x4c, 0xd5,
+                                              0xaa, 0xa4, 0x7b, 0xca, 0x4e, 0x5b, 0xcc, 0xf7};
+
+std::optional<std::string> applicationSpecificId(const std::string& machineIdHex) {
+    unsigned char machineId[16];
+    for (std::size_t i = 0; i < 16; ++i) {
+        machineId[i] = static_cast<unsigned char>(std::stoi(machineIdHex.substr(2 * i, 2), nullptr, 16));
+    }
+    unsigned char mac[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (!HMAC(EVP_sha256(), machineId, sizeof machineId, kApplicationId, sizeof kApplicationId, mac, &size) ||
+        size < 16) {
+        return std::nullopt;
+    }
+    mac[6] = static_cast<unsigned char>((mac[6] & 0x0F) | 0x40);
+    mac[8] = static_cast<unsigned char>((mac[8] & 0x3F) | 0x80);
+    char text[37];
+    std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", mac[0],
+                  mac[1], mac[2], mac[3], mac[4], mac[5], mac[6], mac[7], mac[8], mac[9], mac[10], mac[11], mac[12],
+                  mac[13], mac[14], mac[15]);
+    return std::string(text);
+}
+
 std::optional<std::string> machineUuid(const fs::path& root) {
     if (auto uuid = readTrimmed(root / "sys/class/dmi/id/product_uuid"); uuid && !uuid->empty())
         return upperAscii(toValidUtf8(*uuid));
-    // product_uuid is readable by root only; the machine id is the stable stand-in.
+    // product_uuid is readable by root only; an identifier derived from the machine id is
+    // the stable stand-in.
     auto id = readTrimmed(root / "etc/machine-id");
     if (!id || id->size() != 32 || !std::all_of(id->begin(), id->end(), isHex)) return std::nullopt;
-    std::string s = upperAscii(*id);
-    return s.substr(0, 8) + "-" + s.substr(8, 4) + "-" + s.substr(12, 4) + "-" + s.substr(16, 4) + "-" +
-           s.substr(20);
+    return applicationSpecificId(*id);
 }
 
 std::vector<ProviderRow> buildComputerSystemProduct(const fs::path& root) {

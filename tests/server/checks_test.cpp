@@ -225,7 +225,7 @@ TEST_P(ChecksService, FlaggedResultsLeaveTheStandingsOfOthers) {
         const SystemInventory old = flagged(11);
         auto store = openStore();
         ASSERT_TRUE(store);
-        store->insertBatch({NewResult{"old-digest", testkit::signedDocument(old), 1, rankFiguresOf(old.score), 0}});
+        store->insertBatch({NewResult{"old-digest", testkit::signedDocument(old), 1, rankFiguresOf(old.score), 0, {}, 0}});
     }
     ServiceProcess restarted(dir_, config());
     std::string why;

@@ -71,13 +71,14 @@ TEST_P(Durability, EveryAcknowledgedResultSurvivesSigkill) {
     ASSERT_TRUE(restarted.start(&why)) << why;
     auto client = restarted.client();
     client->set_keep_alive(true);
+    auto store = openStore();
     std::size_t missing = 0;
     for (const Accepted& a : accepted) {
         auto reply = client->Get(("/api/benchmarks/" + a.id).c_str());
-        if (!reply || reply->status != 200 || reply->body != a.document) ++missing;
+        const auto stored = store->find(a.id);
+        if (!reply || reply->status != 200 || !stored || stored->document != a.document) ++missing;
     }
     EXPECT_EQ(missing, 0u) << "of " << accepted.size() << " acknowledged results";
-    auto store = openStore();
     EXPECT_GE(store->count(), std::int64_t(accepted.size()));
     EXPECT_EQ(store->checkIntegrity(), "ok");
 

@@ -11,7 +11,7 @@ namespace {
 NewResult resultFor(std::uint64_t variant) {
     const std::string document = testkit::signedDocument(testkit::sampleInventory(variant));
     const SubmissionCheck check = checkSubmission("application/json", document, testkit::salt());
-    return {check.digest, document, std::int64_t(1700000000000 + variant), check.figures};
+    return {check.digest, document, std::int64_t(1700000000000 + variant), check.figures, 0, {}, 0};
 }
 
 using StoreTest = BackendTest;

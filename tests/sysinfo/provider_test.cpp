@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -101,11 +102,13 @@ INSTANTIATE_TEST_SUITE_P(
                       {1, 17179869184ull, "Sample Systems Inc.", "Tower 5000"}},
         // Integrated and discrete graphics in PCI order (the audio device between them is
         // skipped); a name "Sample CPU" padded with spaces and a tab; product_uuid
-        // unreadable, so the machine id stands in; os-release only under /usr/lib; the
+        // unreadable, so an identifier derived from the machine id stands in (HMAC-SHA256
+        // keyed with 5f0e8a7b... over our application id, made a version 4 UUID; worked
+        // out with openssl dgst -mac HMAC, never the raw id); os-release only under /usr/lib; the
         // PCI database in hwdata's place; a device the database lacks; i915 without a
         // module version reports the kernel release.
         InventoryCase{"laptop",
-                      "5F0E8A7B-2C3D-4E6F-8091-A2B3C4D5E6F7",
+                      "2CE3E4DC-86AC-4CDC-BA88-6D3D0D6316AE",
                       "Fedora Linux 40 (Workstation Edition)",
                       {"GenuineIntel", "Sample CPU", "", 1992, 4, 8, 0, 0},
                       {{"Intel Corporation UHD Graphics 620", "Intel Corporation UHD Graphics 620",
@@ -293,6 +296,30 @@ TEST_F(ScratchTree, SocketFromTheSmbiosRecordAndFirmwareTextMadeValid) {
     EXPECT_EQ(got.computer_system.manufacturer,
               "Soci\xEF\xBF\xBDt\xEF\xBF\xBD G\xEF\xBF\xBDn\xEF\xBF\xBDrale");
     EXPECT_EQ(got.windows_uuid, "");
+}
+
+// The machine id itself never leaves the machine: what is sent is a version 4 UUID that
+// stays the same for one machine id and differs between machines; the DMI product UUID,
+// where readable, is sent as it is.
+TEST_F(ScratchTree, MachineIdIsNeverSentAsItIs) {
+    const std::regex v4("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
+    std::vector<std::string> sent;
+    for (const char* id : {"0123456789abcdef0123456789abcdef", "0123456789abcdef0123456789abcdee",
+                           "0123456789abcdef0123456789abcdef"}) {
+        write("etc/machine-id", std::string(id) + "\n");
+        const std::string uuid = gatherSystemInventory({}, {}).windows_uuid;
+        EXPECT_TRUE(std::regex_match(uuid, v4)) << uuid;
+        std::string bare;
+        for (char c : uuid) {
+            if (c != '-') bare += char(std::tolower(static_cast<unsigned char>(c)));
+        }
+        EXPECT_EQ(bare.find(std::string(id).substr(0, 12)), std::string::npos) << uuid;
+        sent.push_back(uuid);
+    }
+    EXPECT_NE(sent[0], sent[1]);
+    EXPECT_EQ(sent[0], sent[2]);
+    write("sys/class/dmi/id/product_uuid", "4c4c4544-0035-3010-8056-b4c04f4a4d32\n");
+    EXPECT_EQ(gatherSystemInventory({}, {}).windows_uuid, "4C4C4544-0035-3010-8056-B4C04F4A4D32");
 }
 
 TEST(SmbiosString, MalformedRecordsGiveNothing) {

@@ -1,0 +1,374 @@
+#include "server/page_browse.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include <nlohmann/json.hpp>
+
+#include "core/document.h"
+#include "server/page_parts.h"
+#include "server/pages.h"
+#include "server/submission.h"
+
+namespace {
+
+constexpr const char* kSceneNames[] = {"Flux Core", "Electron", "City", "Clouds"};
+constexpr const char* kFigureTitles[RankFigures::kCount] = {
+    "Integer, one thread", "Integer, all threads", "Floating point, one thread", "Floating point, all threads",
+    "Flux Core FPS", "Electron FPS", "City FPS", "Clouds FPS"};
+
+std::string fmt(double v, int decimals) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, v);
+    return buffer;
+}
+
+std::string isoDate(std::int64_t ms) {
+    const std::time_t t = std::time_t(ms / 1000);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buffer[32];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M", &tm);
+    return buffer;
+}
+
+ListingCell number(const std::optional<std::int64_t>& v) { return {v ? std::to_string(*v) : "", v, ""}; }
+
+std::string page(const std::string& title, const std::string& description, const std::string& body) {
+    return sharedPageHead(title + " \xC2\xB7 Tallyforge Benchmark", description) + "<main class=\"wrap\">" + body +
+           "</main>" + kSharedPageEnd;
+}
+
+std::string browseNav() {
+    return "<nav class=\"browse\"><a href=\"/processors\">Processors</a><a href=\"/graphics\">Graphics</a>"
+           "<a href=\"/benchmarks\">All results</a><form action=\"/search\" method=\"get\" role=\"search\">"
+           "<label for=\"q\" class=\"hidden\">Search</label><input id=\"q\" name=\"q\" type=\"search\" "
+           "placeholder=\"Search a processor, a graphics card or a result\"><button>Search</button></form></nav>";
+}
+
+std::string exportLinks(const std::string& base) {
+    const std::string joiner = base.find('?') == std::string::npos ? "?" : "&amp;";
+    return "<p class=\"export\">Download this list: <a href=\"" + base + joiner + "format=json\">JSON</a> \xC2\xB7 <a href=\"" +
+           base + joiner + "format=csv\">CSV</a></p>";
+}
+
+// An SVG histogram of a model's values in about 20 equal bins.
+std::string histogram(const std::vector<std::int64_t>& values, const char* unit) {
+    if (values.empty()) return "<p class=\"empty\">No ranked results of this figure yet.</p>";
+    const double W = 1000, H = 300, L = 56, R = 20, T = 20, B = 50;
+    const std::int64_t lo = values.front(), hi = values.back();
+    const std::size_t bins = hi == lo ? 1 : std::min<std::size_t>(20, values.size() < 4 ? 4 : 20);
+    const double width = hi == lo ? 1.0 : double(hi - lo) / double(bins);
+    std::vector<std::size_t> counts(bins, 0);
+    for (std::int64_t v : values) {
+        std::size_t b = hi == lo ? 0 : std::size_t(double(v - lo) / width);
+        counts[std::min(b, bins - 1)]++;
+    }
+    const std::size_t most = *std::max_element(counts.begin(), counts.end());
+    const double plotW = W - L - R, plotH = H - T - B;
+    std::string s = "<svg id=\"histogram\" class=\"chart\" viewBox=\"0 0 1000 300\" role=\"img\" aria-label=\"How many "
+                    "results reach each score\">";
+    for (int g = 0; g <= 4; ++g) {
+        const double y = T + plotH - plotH * g / 4.0;
+        s += "<line class=\"grid\" x1=\"" + fmt(L, 0) + "\" x2=\"" + fmt(W - R, 0) + "\" y1=\"" + fmt(y, 1) + "\" y2=\"" +
+             fmt(y, 1) + "\"/><text class=\"axis\" x=\"" + fmt(L - 8, 0) + "\" y=\"" + fmt(y + 4, 1) +
+             "\" text-anchor=\"end\">" + fmt(double(most) * g / 4.0, most < 4 ? 1 : 0) + "</text>";
+    }
+    const double bw = plotW / double(bins);
+    for (std::size_t b = 0; b < bins; ++b) {
+        const double h = plotH * double(counts[b]) / double(most);
+        const std::int64_t from = lo + std::int64_t(std::llround(width * double(b)));
+        s += "<rect class=\"b-avg\" x=\"" + fmt(L + bw * double(b) + 2, 1) + "\" y=\"" + fmt(T + plotH - h, 1) +
+             "\" width=\"" + fmt(std::max(1.0, bw - 4), 1) + "\" height=\"" + fmt(h, 1) + "\"><title>" +
+             std::to_string(counts[b]) + " from " + groupedNumber(from) + unit + "</title></rect>";
+    }
+    for (const auto& [at, v] : {std::pair{0.0, lo}, std::pair{1.0, hi}}) {
+        s += "<text class=\"axis\" x=\"" + fmt(L + plotW * at, 1) + "\" y=\"" + fmt(H - B + 20, 0) + "\" text-anchor=\"" +
+             (at == 0.0 ? "start" : "end") + "\">" + groupedNumber(v) + unit + "</text>";
+    }
+    s += "<text class=\"title\" x=\"" + fmt(L + plotW / 2, 0) + "\" y=\"" + fmt(H - 8, 0) +
+         "\" text-anchor=\"middle\">Score (number of results per bar on the left)</text></svg>";
+    return s;
+}
+
+std::string percentDiff(std::int64_t a, std::int64_t b) {
+    if (a == 0) return "&#8212;";
+    const double d = 100.0 * double(b - a) / double(a);
+    const std::string cls = d > 0.5 ? "up" : (d < -0.5 ? "down" : "same");
+    return "<span class=\"diff " + cls + "\">" + (d > 0 ? "+" : "") + fmt(d, 1) + "&#160;%</span>";
+}
+
+std::string compareChart(const char* title, const std::vector<CpuTestResult>& a, const std::vector<CpuTestResult>& b) {
+    const std::size_t n = std::max(a.size(), b.size());
+    if (n == 0) return {};
+    double most = 1;
+    for (const auto* list : {&a, &b}) {
+        for (const CpuTestResult& r : *list) most = std::max(most, double(r.score));
+    }
+    const double W = 1000, H = 300, L = 70, R = 24, T = 20, B = 50, top = most * 1.08;
+    const double plotW = W - L - R, plotH = H - T - B;
+    auto x = [&](std::size_t i) { return n == 1 ? L + plotW / 2 : L + plotW * double(i) / double(n - 1); };
+    auto y = [&](double v) { return T + plotH - plotH * v / top; };
+    std::string s = "<h3>" + std::string(title) + "</h3><svg class=\"chart compare\" viewBox=\"0 0 1000 300\" role=\"img\" "
+                    "aria-label=\"" + title + ": both results against thread count\">";
+    for (int g = 0; g <= 4; ++g) {
+        const double v = top * g / 4.0;
+        s += "<line class=\"grid\" x1=\"" + fmt(L, 0) + "\" x2=\"" + fmt(W - R, 0) + "\" y1=\"" + fmt(y(v), 1) +
+             "\" y2=\"" + fmt(y(v), 1) + "\"/><text class=\"axis\" x=\"" + fmt(L - 8, 0) + "\" y=\"" + fmt(y(v) + 4, 1) +
+             "\" text-anchor=\"end\">" + groupedNumber(std::int64_t(v)) + "</text>";
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        s += "<text class=\"axis\" x=\"" + fmt(x(i), 1) + "\" y=\"" + fmt(H - B + 20, 0) + "\" text-anchor=\"middle\">" +
+             std::to_string(kThreadCounts[i]) + "</text>";
+    }
+    s += "<text class=\"title\" x=\"" + fmt(L + plotW / 2, 0) + "\" y=\"" + fmt(H - 8, 0) +
+         "\" text-anchor=\"middle\">Threads</text>";
+    for (const auto& [list, cls] : {std::pair{&a, "int"}, std::pair{&b, "float"}}) {
+        std::string points;
+        for (std::size_t i = 0; i < list->size(); ++i) {
+            points += (i ? " " : "") + fmt(x(i), 1) + "," + fmt(y(double((*list)[i].score)), 1);
+        }
+        s += "<polyline class=\"s-" + std::string(cls) + "\" data-series=\"" + (cls == std::string("int") ? "a" : "b") +
+             "\" points=\"" + points + "\"/>";
+        for (std::size_t i = 0; i < list->size(); ++i) {
+            s += "<circle class=\"p-" + std::string(cls) + "\" cx=\"" + fmt(x(i), 1) + "\" cy=\"" +
+                 fmt(y(double((*list)[i].score)), 1) + "\" r=\"4\"/>";
+        }
+    }
+    return s + "</svg>";
+}
+
+}  // namespace
+
+std::vector<ListedResult> listedResults(const std::vector<StoredResult>& stored) {
+    std::vector<ListedResult> out;
+    for (const StoredResult& s : stored) {
+        const auto json = nlohmann::json::parse(s.document, nullptr, false);
+        auto parsed = json.is_discarded() ? std::nullopt : parseResultDocument(json);
+        if (parsed) out.push_back({s.id, s.receivedAtMs, std::move(parsed->inventory)});
+    }
+    return out;
+}
+
+Listing modelListing(const std::vector<ModelSummary>& models, bool graphics) {
+    Listing l;
+    l.columns.push_back({"model", graphics ? "Graphics" : "Processor", false});
+    if (graphics) l.columns.push_back({"resolution", "Resolution", false});
+    l.columns.push_back({"results", "Results", true});
+    const std::size_t from = graphics ? 4 : 0, to = graphics ? RankFigures::kCount : 4;
+    // Short titles: the page says these are medians.
+    constexpr const char* kShort[RankFigures::kCount] = {"Integer, 1 thread", "Integer, all", "Float, 1 thread",
+                                                         "Float, all", "Flux Core", "Electron", "City", "Clouds"};
+    for (std::size_t i = from; i < to; ++i) l.columns.push_back({std::string("median_") + kFigureColumns[i], kShort[i], true});
+    for (const ModelSummary& m : models) {
+        std::vector<ListingCell> row{{m.name, std::nullopt, (graphics ? "/graphics/" : "/processors/") + urlEncode(m.key)}};
+        if (graphics) row.push_back({m.resolution, std::nullopt, ""});
+        row.push_back(number(m.results));
+        for (std::size_t i = from; i < to; ++i) row.push_back(number(m.medians[i]));
+        l.rows.push_back(std::move(row));
+    }
+    return l;
+}
+
+Listing resultListing(const std::vector<ListedResult>& results) {
+    Listing l;
+    l.columns = {{"id", "Result", false, false},
+                 {"submitted", "Submitted (UTC)", false},
+                 {"processor", "Processor", false},
+                 {"graphics", "Graphics", false},
+                 {"resolution", "Screen", false}};
+    // The page shows the main figures; the exports have all of them.
+    for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
+        l.columns.push_back({kFigureColumns[i], kFigureTitles[i], true, i == 1 || i == 3 || i == 4 || i == 5});
+    }
+    for (const ListedResult& r : results) {
+        const RankFigures f = rankFiguresOf(r.inventory.score);
+        std::vector<ListingCell> row{{r.id, std::nullopt, "/benchmarks/" + r.id},
+                                     {isoDate(r.receivedAtMs), std::nullopt, ""},
+                                     {r.inventory.processor.name, std::nullopt, "/benchmarks/" + r.id},
+                                     {graphicsModelName(r.inventory.gl_gpu.renderer), std::nullopt, ""},
+                                     {std::to_string(r.inventory.width) + "x" + std::to_string(r.inventory.height), std::nullopt, ""}};
+        for (const auto& v : f.values) row.push_back(number(v));
+        l.rows.push_back(std::move(row));
+    }
+    return l;
+}
+
+std::string renderModelsPage(bool graphics, const Listing& models, const std::string& sortedBy, bool descending) {
+    const std::string path = graphics ? "/graphics" : "/processors";
+    std::string h = "<section class=\"hero\"><p class=\"eyebrow\">" + groupedNumber(std::int64_t(models.rows.size())) +
+                    (graphics ? " graphics models" : " processor models") + "</p><h1>" +
+                    (graphics ? "Graphics cards" : "Processors") + "</h1>" + browseNav() + "</section>";
+    h += "<section class=\"card\"><p class=\"lead\">" +
+         std::string(graphics ? "Each graphics model at each resolution, since frame rates only compare at one size. "
+                              : "") +
+         "Median scores" + std::string(graphics ? " (frames per second)" : "") +
+         " of the results that count: flagged results are left out. Click a column to sort by it.</p>";
+    h += models.rows.empty() ? "<p class=\"empty\">No results yet.</p>"
+                             : listingHtml(models, "models", path, sortedBy, descending);
+    h += exportLinks(path) + "</section>";
+    return page(graphics ? "Graphics cards" : "Processors", "Every model with its number of results and median scores.", h);
+}
+
+std::string renderModelPage(bool graphics, const ModelSummary& model, std::size_t figure,
+                            const std::vector<std::int64_t>& values, const Listing& results) {
+    const std::string path = (graphics ? "/graphics/" : "/processors/") + urlEncode(model.key);
+    std::string h = "<section class=\"hero\"><p class=\"eyebrow\">" + std::string(graphics ? "Graphics model" : "Processor model") +
+                    (graphics ? " \xC2\xB7 at " + htmlEscape(model.resolution) : std::string()) + "</p><h1>" +
+                    htmlEscape(model.name) + "</h1><p class=\"sub\">" + groupedNumber(model.results) +
+                    (model.results == 1 ? " result" : " results") + " that count</p>" + browseNav() + "<div class=\"tiles\">";
+    const std::size_t from = graphics ? 4 : 0, to = graphics ? RankFigures::kCount : 4;
+    for (std::size_t i = from; i < to; ++i) {
+        h += "<div class=\"tile\"><div class=\"label\">Median " + std::string(kFigureTitles[i]) + "</div><p class=\"value\">" +
+             (model.medians[i] ? groupedNumber(*model.medians[i]) : std::string("&#8212;")) + "</p></div>";
+    }
+    h += "</div></section><section class=\"card\" id=\"distribution\"><h2>How its results spread</h2><p class=\"lead\">";
+    for (std::size_t i = from; i < to; ++i) {
+        h += i == figure ? "<strong>" + std::string(kFigureTitles[i]) + "</strong>"
+                         : "<a href=\"" + path + "?figure=" + kFigureColumns[i] + "\">" + kFigureTitles[i] + "</a>";
+        h += i + 1 < to ? " \xC2\xB7 " : "";
+    }
+    h += "</p>" + histogram(values, graphics ? " FPS" : "") + "</section>";
+    h += "<section class=\"card\" id=\"results\"><h2>Latest results of this model</h2>";
+    h += results.rows.empty() ? "<p class=\"empty\">None yet.</p>" : listingHtml(results, "model-results", path, "", false);
+    h += exportLinks(path) + "</section>";
+    return page(model.name, "Results of the " + model.name + " in the Tallyforge Benchmark.", h);
+}
+
+std::string renderResultsPage(const Listing& results, std::int64_t pageNumber, std::int64_t pages, std::int64_t total) {
+    std::string h = "<section class=\"hero\"><p class=\"eyebrow\">" + groupedNumber(total) +
+                    (total == 1 ? " result stored" : " results stored") + "</p><h1>All results</h1>" + browseNav() +
+                    "</section><section class=\"card\">";
+    h += results.rows.empty() ? "<p class=\"empty\">No results on this page.</p>"
+                              : listingHtml(results, "recent", "/benchmarks?page=" + std::to_string(pageNumber), "", false);
+    h += "<nav class=\"pager\" aria-label=\"Pages\">";
+    if (pageNumber > 1) h += "<a rel=\"prev\" href=\"/benchmarks?page=" + std::to_string(pageNumber - 1) + "\">&#8592; Newer</a>";
+    h += "<span>Page " + groupedNumber(pageNumber) + " of " + groupedNumber(std::max<std::int64_t>(pages, 1)) + "</span>";
+    if (pageNumber < pages) h += "<a rel=\"next\" href=\"/benchmarks?page=" + std::to_string(pageNumber + 1) + "\">Older &#8594;</a>";
+    h += "</nav>" + exportLinks("/benchmarks?page=" + std::to_string(pageNumber)) + "</section>";
+    return page("All results", "Every result of the Tallyforge Benchmark, newest first.", h);
+}
+
+std::string renderSearchPage(const std::string& query, const Listing& models, const Listing& results) {
+    std::string h = "<section class=\"hero\"><p class=\"eyebrow\">Search</p><h1>" +
+                    (query.empty() ? std::string("Search") : "Results for \xE2\x80\x9C" + htmlEscape(query) + "\xE2\x80\x9D") +
+                    "</h1>" + browseNav() + "</section>";
+    const std::string base = "/search?q=" + urlEncode(query);
+    h += "<section class=\"card\" id=\"found-models\"><h2>Models</h2>";
+    h += models.rows.empty() ? "<p class=\"empty\">No processor or graphics model matches.</p>"
+                             : listingHtml(models, "models", base, "", false);
+    h += "</section><section class=\"card\" id=\"found-results\"><h2>Results</h2>";
+    h += results.rows.empty() ? "<p class=\"empty\">No result matches.</p>" : listingHtml(results, "results", base, "", false);
+    h += exportLinks(base) + "</section>";
+    return page("Search", "Find processors, graphics cards and results.", h);
+}
+
+std::string renderComparePage(const CompareSide& a, const CompareSide& b) {
+    const SystemInventory& x = a.inventory;
+    const SystemInventory& y = b.inventory;
+    std::string h = "<section class=\"hero\"><p class=\"eyebrow\">Comparison</p><h1>" +
+                    htmlEscape(processorModelName(x.processor.name)) + " <span class=\"vs\">vs</span> " +
+                    htmlEscape(processorModelName(y.processor.name)) + "</h1><p class=\"sub\"><span class=\"key a\"></span>A: <a href=\"/benchmarks/" +
+                    a.id + "\">" + a.id + "</a> \xC2\xB7 <span class=\"key b\"></span>B: <a href=\"/benchmarks/" + b.id + "\">" + b.id +
+                    "</a> \xC2\xB7 differences are B against A</p>" + browseNav() + "</section>";
+
+    const RankFigures fa = rankFiguresOf(x.score), fb = rankFiguresOf(y.score);
+    h += "<section class=\"card\" id=\"compare-figures\"><h2>Figures</h2><table><thead><tr><th>Figure</th><th class=\"num\">A</th>"
+         "<th class=\"num\">B</th><th class=\"num\">Difference</th></tr></thead><tbody>";
+    for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
+        const auto& va = fa.values[i];
+        const auto& vb = fb.values[i];
+        if (!va && !vb) continue;
+        h += "<tr data-figure=\"" + std::string(kFigureColumns[i]) + "\"><td>" + kFigureTitles[i] + "</td><td class=\"num\">" +
+             (va ? groupedNumber(*va) : "&#8212;") + "</td><td class=\"num\">" + (vb ? groupedNumber(*vb) : "&#8212;") +
+             "</td><td class=\"num\">" + (va && vb ? percentDiff(*va, *vb) : std::string("&#8212;")) + "</td></tr>";
+    }
+    h += "</tbody></table></section>";
+
+    h += "<section class=\"card\" id=\"compare-cpu\"><h2>Processor</h2><div class=\"legend\"><span><i class=\"sw int\"></i>A</span>"
+         "<span><i class=\"sw float\"></i>B</span></div>";
+    h += compareChart("Integer", x.score.cpu_integer, y.score.cpu_integer);
+    h += compareChart("Floating point", x.score.cpu_float, y.score.cpu_float);
+    h += "</section>";
+
+    h += "<section class=\"card\" id=\"compare-scenes\"><h2>Scenes</h2><table><thead><tr><th>Scene</th><th class=\"num\">A average</th>"
+         "<th class=\"num\">B average</th><th class=\"num\">Difference</th><th class=\"num\">A 1&#160;% low</th>"
+         "<th class=\"num\">B 1&#160;% low</th><th class=\"num\">Difference</th></tr></thead><tbody>";
+    for (std::uint64_t id = 1; id <= 4; ++id) {
+        const auto find = [id](const StageResults& s) -> const GpuTestResult* {
+            for (const GpuTestResult& g : s.gpu) {
+                if (g.id == id) return &g;
+            }
+            return nullptr;
+        };
+        const GpuTestResult* ga = find(x.score);
+        const GpuTestResult* gb = find(y.score);
+        if (!ga && !gb) continue;
+        const auto cell = [](const GpuTestResult* g, std::uint64_t GpuTestResult::*m) {
+            return g ? groupedNumber(std::int64_t(g->*m)) : std::string("&#8212;");
+        };
+        h += "<tr><td>" + std::string(kSceneNames[id - 1]) + "</td><td class=\"num\">" + cell(ga, &GpuTestResult::average) +
+             "</td><td class=\"num\">" + cell(gb, &GpuTestResult::average) + "</td><td class=\"num\">" +
+             (ga && gb ? percentDiff(std::int64_t(ga->average), std::int64_t(gb->average)) : "&#8212;") +
+             "</td><td class=\"num\">" + cell(ga, &GpuTestResult::one_percent) + "</td><td class=\"num\">" +
+             cell(gb, &GpuTestResult::one_percent) + "</td><td class=\"num\">" +
+             (ga && gb ? percentDiff(std::int64_t(ga->one_percent), std::int64_t(gb->one_percent)) : "&#8212;") + "</td></tr>";
+    }
+    h += "</tbody></table>";
+    if (x.width != y.width || x.height != y.height) {
+        h += "<p class=\"few\">The two ran the scenes at different resolutions, so their frame rates do not compare directly.</p>";
+    }
+    h += "</section>";
+
+    struct Detail {
+        const char* name;
+        std::string a, b;
+    };
+    const auto gpuNames = [](const SystemInventory& inv) {
+        std::string s;
+        for (const VideoControllerInfo& c : inv.video_controllers) s += (s.empty() ? "" : ", ") + c.name;
+        return s;
+    };
+    const std::vector<Detail> details = {
+        {"Processor", x.processor.name, y.processor.name},
+        {"Cores / threads", std::to_string(x.processor.core_count) + " / " + std::to_string(x.processor.thread_count),
+         std::to_string(y.processor.core_count) + " / " + std::to_string(y.processor.thread_count)},
+        {"Clock", std::to_string(x.processor.clock_speed) + " MHz", std::to_string(y.processor.clock_speed) + " MHz"},
+        {"Memory", groupedNumber(std::int64_t(x.computer_system.total_physical_memory >> 20)) + " MiB",
+         groupedNumber(std::int64_t(y.computer_system.total_physical_memory >> 20)) + " MiB"},
+        {"Graphics", gpuNames(x), gpuNames(y)},
+        {"OpenGL renderer", x.gl_gpu.renderer, y.gl_gpu.renderer},
+        {"Driver", x.video_controllers.empty() ? "" : x.video_controllers[0].driver_version,
+         y.video_controllers.empty() ? "" : y.video_controllers[0].driver_version},
+        {"Screen", std::to_string(x.width) + " \xC3\x97 " + std::to_string(x.height),
+         std::to_string(y.width) + " \xC3\x97 " + std::to_string(y.height)},
+        {"System", x.computer_system.manufacturer + " " + x.computer_system.model,
+         y.computer_system.manufacturer + " " + y.computer_system.model},
+        {"Operating system", x.windows_version, y.windows_version}};
+    h += "<section class=\"card\" id=\"compare-machines\"><h2>The machines</h2><p class=\"lead\">What differs is marked.</p>"
+         "<table><thead><tr><th></th><th>A</th><th>B</th></tr></thead><tbody>";
+    for (const Detail& d : details) {
+        const bool differs = d.a != d.b;
+        h += std::string("<tr") + (differs ? " class=\"differs\"" : "") + "><th scope=\"row\">" + d.name +
+             (differs ? " <span class=\"mark\">differs</span>" : "") + "</th><td>" + htmlEscape(d.a) + "</td><td>" +
+             htmlEscape(d.b) + "</td></tr>";
+    }
+    h += "</tbody></table></section>";
+    return page("Comparison", "Two Tallyforge Benchmark results side by side.", h);
+}
+
+std::string resultIdFrom(const std::string& text) {
+    // The last run of 12 letters and digits: the identifier alone or at the end of a page address.
+    std::string run, last;
+    for (char c : text + "/") {
+        if (std::isalnum(static_cast<unsigned char>(c))) {
+            run += c;
+        } else {
+            if (run.size() == 12) last = run;
+            run.clear();
+        }
+    }
+    return last;
+}

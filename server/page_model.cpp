@@ -1,0 +1,209 @@
+#include "server/page_model.h"
+
+#include <algorithm>
+#include <cctype>
+#include <ctime>
+
+#include "server/pages.h"
+
+namespace {
+
+constexpr const char* kFigureNames[RankFigures::kCount] = {
+    "Integer, one thread", "Integer, all threads", "Floating point, one thread", "Floating point, all threads",
+    "Flux Core", "Electron", "City", "Clouds"};
+
+std::string grouped(std::int64_t value) {
+    const std::string digits = std::to_string(value < 0 ? -value : value);
+    std::string out = value < 0 ? "-" : "";
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+std::string day(std::int64_t ms) {
+    const std::time_t t = std::time_t(ms / 1000);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buffer[32];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M UTC", &tm);
+    return buffer;
+}
+
+int percentBelow(const ModelStanding& s) {
+    // The others: this result is one of the total.
+    const std::int64_t others = s.total - 1;
+    return others > 0 ? int(100 * s.below / others) : 0;
+}
+
+// "an AMD ...", "an NVIDIA ...", "a GeForce ...": names in capitals are read letter by
+// letter or start with a vowel sound where their letter's name does.
+std::string withArticle(const std::string& name) {
+    if (name.empty()) return name;
+    const std::string word = name.substr(0, name.find(' '));
+    const bool capitals = word.size() > 1 && std::all_of(word.begin(), word.end(), [](char c) {
+        return !std::islower(static_cast<unsigned char>(c));
+    });
+    const char c = char(std::tolower(static_cast<unsigned char>(name[0])));
+    const bool vowel = std::string(capitals ? "aefhilmnorsx" : "aeiou").find(c) != std::string::npos;
+    return (vowel ? "an " : "a ") + name;
+}
+
+std::string verdictClass(const std::string& verdict) {
+    if (verdict.rfind("below", 0) == 0) return "below";
+    if (verdict == "above") return "above";
+    return "expected";
+}
+
+std::string table(const std::string& modelName, const std::vector<FigureStanding>& rows, const char* unit) {
+    std::string h = "<table class=\"standing\"><thead><tr><th>Figure</th><th class=\"num\">Yours</th>"
+                    "<th class=\"num\">Model median</th><th class=\"num\">Middle half</th>"
+                    "<th class=\"num\">Faster than</th><th>Verdict</th></tr></thead><tbody>";
+    for (const FigureStanding& f : rows) {
+        const std::string verdict = modelVerdict(f.value, f.standing);
+        h += "<tr data-figure=\"" + std::string(kFigureColumns[f.figure]) + "\"><td>" + kFigureNames[f.figure] +
+             "</td><td class=\"num\">" + grouped(f.value) + unit + "</td><td class=\"num\">" +
+             grouped(f.standing.median) + unit + "</td><td class=\"num\">" + grouped(f.standing.p25) +
+             "&#8211;" + grouped(f.standing.p75) + "</td><td class=\"num\">" +
+             std::to_string(percentBelow(f.standing)) + "&#160;%</td><td>";
+        if (verdict.empty()) {
+            h += "<span class=\"verdict none\">no verdict yet</span>";
+        } else {
+            h += "<span class=\"verdict " + verdictClass(verdict) + "\" data-verdict=\"" + verdict + "\">" +
+                 verdict + "</span>";
+        }
+        h += "</td></tr>";
+    }
+    (void)modelName;
+    return h + "</tbody></table>";
+}
+
+std::string modelPart(const char* heading, const std::string& name, const std::string& link,
+                      const std::vector<FigureStanding>& rows, const char* unit, const std::string& note) {
+    std::string h = "<div class=\"model\"><h3>" + std::string(heading) + " <a href=\"" + link + "\">" +
+                    htmlEscape(name) + "</a></h3>";
+    if (rows.empty()) return h + "<p class=\"muted\">No figures of this kind in this result.</p></div>";
+    const FigureStanding& lead = rows.size() > 1 ? rows[1] : rows[0];
+    h += "<p class=\"headline\">" + modelStandingSentence(htmlEscape(name), lead) + note + "</p>";
+    if (lead.standing.total < kMinimumForVerdict) {
+        h += "<p class=\"few\">Only " + std::to_string(lead.standing.total) + (lead.standing.total == 1 ? " result" : " results") +
+             " of this model so far, fewer than " + std::to_string(kMinimumForVerdict) +
+             ": too few to say what it usually reaches, so there is no verdict yet.</p>";
+    }
+    return h + table(name, rows, unit) + "</div>";
+}
+
+}  // namespace
+
+ModelStandingView modelStandingOf(const ModelIndex& index, const SystemInventory& inventory,
+                                  const RankFigures& figures, bool flagged) {
+    ModelStandingView v;
+    v.flagged = flagged;
+    v.processorName = processorModelName(inventory.processor.name);
+    v.processorKey = processorKeyOf(inventory);
+    v.graphicsName = graphicsModelName(inventory.gl_gpu.renderer);
+    v.graphicsKey = graphicsKeyOf(inventory);
+    v.resolution = std::to_string(inventory.width) + "&#215;" + std::to_string(inventory.height);
+    for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
+        if (!figures.values[i]) continue;
+        const std::string& key = i < 4 ? v.processorKey : v.graphicsKey;
+        if (key.empty()) continue;
+        FigureStanding f{i, *figures.values[i], index.standing(key, i, *figures.values[i], !flagged)};
+        (i < 4 ? v.cpu : v.gpu).push_back(f);
+    }
+    return v;
+}
+
+std::string modelStandingSentence(const std::string& modelName, const FigureStanding& f) {
+    const std::int64_t others = f.standing.total - 1;
+    if (others <= 0) return "Yours is the first result with " + withArticle(modelName);
+    return "Among " + std::to_string(others) + (others == 1 ? " result" : " results") + " with " +
+           withArticle(modelName) + ", yours is faster than " + std::to_string(percentBelow(f.standing)) + "&#160;%";
+}
+
+std::string modelStandingSection(const ModelStandingView& v) {
+    std::string h = "<section class=\"card\" id=\"model-standing\"><h2>Among machines like it</h2>"
+                    "<p class=\"lead\">Where this result stands among the results of the same processor, and "
+                    "of the same graphics model at the same resolution. The verdict compares it with the middle "
+                    "half of that model's results: below its 25th percentile is below what the model usually "
+                    "reaches, above its 75th is above. Flagged results count in neither.</p>";
+    if (v.flagged) {
+        h += "<p class=\"few\">This result is flagged, so it is not among the results it is compared with here.</p>";
+    }
+    if (!v.processorKey.empty()) {
+        h += modelPart("Processor", v.processorName, "/processors/" + v.processorKey, v.cpu, "",
+                       v.cpu.size() > 1 ? ", on the best all-threads integer score." : ".");
+    }
+    if (!v.graphicsKey.empty()) {
+        h += modelPart("Graphics", v.graphicsName, "/graphics/" + v.graphicsKey, v.gpu, " FPS",
+                       (v.gpu.size() > 1 ? ", in Electron" : "") + std::string(", all at ") + v.resolution + ".");
+    }
+    return h + "</section>";
+}
+
+std::string historySection(const std::vector<HistoryEntry>& history) {
+    std::string h = "<section class=\"card\" id=\"history\"><h2>Earlier runs of this machine</h2>";
+    if (history.empty()) {
+        return h + "<p class=\"lead\">This is the first result of this machine that we have.</p></section>";
+    }
+    h += "<p class=\"lead\">Found by a keyed hash of the machine's identifier; the identifier itself is never "
+         "published.</p><table><thead><tr><th>When</th>";
+    for (std::size_t i : {1, 3, 0, 2, 5}) h += std::string("<th class=\"num\">") + kFigureNames[i] + "</th>";
+    h += "</tr></thead><tbody>";
+    for (const HistoryEntry& e : history) {
+        h += "<tr><td><a href=\"/benchmarks/" + e.id + "\">" + day(e.receivedAtMs) + "</a></td>";
+        for (std::size_t i : {1, 3, 0, 2, 5}) {
+            const auto& v = e.figures.values[i];
+            h += "<td class=\"num\">" + (v ? grouped(*v) : std::string("&#8211;")) + "</td>";
+        }
+        h += "</tr>";
+    }
+    return h + "</tbody></table></section>";
+}
+
+std::string compareSection(const std::string& id, const ModelStandingView& view) {
+    std::string h = "<section class=\"card\" id=\"compare\"><h2>Compare with\xE2\x80\xA6</h2>"
+                    "<form class=\"compare-form\" action=\"/compare\" method=\"get\"><input type=\"hidden\" name=\"a\" value=\"" +
+                    id + "\"><label for=\"b\">Another result's identifier or page address</label><input id=\"b\" name=\"b\" "
+                    "required placeholder=\"Ab3dE5fG7hJk, or the address of its page\"><button>Compare</button></form>";
+    if (!view.processorKey.empty()) {
+        h += "<p><a href=\"/compare?a=" + id + "&amp;b=median\">Compare with the median result of the " +
+             htmlEscape(view.processorName) + "</a></p>";
+    }
+    return h + "</section>";
+}
+
+const char* const kModelStyle = R"css(
+.model+.model{margin-top:20px}
+.model h3{margin:0 0 4px;font-size:15.5px}
+.model .headline{margin:0 0 8px;font-size:17px;color:#e0e7ff}
+.few{color:var(--p10);margin:4px 0 10px}
+.verdict{display:inline-block;border-radius:999px;padding:1px 10px;font-size:13px;font-weight:600;border:1px solid var(--line)}
+.verdict.expected{color:var(--avg);border-color:rgba(52,211,153,.5)}
+.verdict.below{color:var(--p1);border-color:rgba(251,113,133,.6)}
+.verdict.above{color:var(--int);border-color:rgba(56,189,248,.6)}
+.verdict.none{color:var(--muted)}
+)css";
+
+// The rules of the browsing pages (server/page_browse.cpp), kept here with the other
+// additions so that every page file links against the same stylesheet.
+const char* const kBrowseStyle = R"css(
+nav.browse{display:flex;flex-wrap:wrap;align-items:center;gap:8px 18px;margin:16px 0 0;font-size:14px}
+nav.browse form{display:flex;gap:6px;flex:1;min-width:260px}
+nav.browse input{flex:1;background:var(--card2);border:1px solid var(--line);border-radius:8px;color:var(--text);padding:7px 10px;font:inherit}
+nav.browse button,.compare-form button{background:var(--accent);border:0;border-radius:8px;color:#0a0f1e;font-weight:600;padding:7px 14px;font:inherit;font-weight:600}
+.hidden{position:absolute;left:-9999px}
+.scroll{overflow-x:auto}
+th a{color:inherit}
+.export{margin:14px 0 0;font-size:13.5px;color:var(--muted)}
+.pager{display:flex;gap:18px;align-items:center;justify-content:center;margin:16px 0 0;font-size:14px}
+.diff.up{color:var(--avg)}.diff.down{color:var(--p1)}.diff.same{color:var(--muted)}
+tr.differs td{background:rgba(251,191,36,.08);color:#fde68a}
+.mark{font-size:11px;font-weight:600;color:var(--p10);text-transform:uppercase;letter-spacing:.06em;margin-left:6px}
+.vs{color:var(--muted);font-weight:400;font-size:24px}
+.key{display:inline-block;width:10px;height:10px;border-radius:50%;margin-right:5px}.key.a{background:var(--int)}.key.b{background:var(--float)}
+.compare h3,#compare-cpu h3{margin:14px 0 4px;font-size:15px}
+.compare-form{display:flex;flex-wrap:wrap;gap:8px;align-items:center;margin:10px 0 0}
+.compare-form input{flex:1;min-width:240px;background:var(--card2);border:1px solid var(--line);border-radius:8px;color:var(--text);padding:7px 10px;font:inherit}
+)css";
