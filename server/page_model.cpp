@@ -177,7 +177,7 @@ std::string compareSection(const std::string& id, const ModelStandingView& view)
 const char* const kModelStyle = R"css(
 .model+.model{margin-top:20px}
 .model h3{margin:0 0 4px;font-size:15.5px}
-.model .headline{margin:0 0 8px;font-size:17px;color:#e0e7ff}
+.model .headline{margin:0 0 8px;font-size:17px;color:var(--text)}
 .few{color:var(--p10);margin:4px 0 10px}
 .verdict{display:inline-block;border-radius:999px;padding:1px 10px;font-size:13px;font-weight:600;border:1px solid var(--line)}
 .verdict.expected{color:var(--avg);border-color:rgba(52,211,153,.5)}
@@ -192,14 +192,14 @@ const char* const kBrowseStyle = R"css(
 nav.browse{display:flex;flex-wrap:wrap;align-items:center;gap:8px 18px;margin:16px 0 0;font-size:14px}
 nav.browse form{display:flex;gap:6px;flex:1;min-width:260px}
 nav.browse input{flex:1;background:var(--card2);border:1px solid var(--line);border-radius:8px;color:var(--text);padding:7px 10px;font:inherit}
-nav.browse button,.compare-form button{background:var(--accent);border:0;border-radius:8px;color:#0a0f1e;font-weight:600;padding:7px 14px;font:inherit;font-weight:600}
+nav.browse button,.compare-form button{background:var(--accent);border:0;border-radius:8px;color:var(--bg);font-weight:600;padding:7px 14px;font:inherit;font-weight:600}
 .hidden{position:absolute;left:-9999px}
 .scroll{overflow-x:auto}
 th a{color:inherit}
 .export{margin:14px 0 0;font-size:13.5px;color:var(--muted)}
 .pager{display:flex;gap:18px;align-items:center;justify-content:center;margin:16px 0 0;font-size:14px}
 .diff.up{color:var(--avg)}.diff.down{color:var(--p1)}.diff.same{color:var(--muted)}
-tr.differs td{background:rgba(251,191,36,.08);color:#fde68a}
+tr.differs td{background:rgba(251,191,36,.14);color:var(--text)}
 .mark{font-size:11px;font-weight:600;color:var(--p10);text-transform:uppercase;letter-spacing:.06em;margin-left:6px}
 .vs{color:var(--muted);font-weight:400;font-size:24px}
 .key{display:inline-block;width:10px;height:10px;border-radius:50%;margin-right:5px}.key.a{background:var(--int)}.key.b{background:var(--float)}
