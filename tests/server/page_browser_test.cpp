@@ -20,34 +20,10 @@
 
 namespace {
 
+using testkit::chromiumArgs;
+using testkit::findChromium;
 using testkit::runProgram;
 using testkit::ServiceProcess;
-
-std::string findChromium() {
-    for (const char* name : {"chromium", "chromium-browser"}) {
-        std::string out;
-        if (runProgram({"sh", "-c", std::string("command -v ") + name}, &out) == 0 && !out.empty()) {
-            return out.substr(0, out.find('\n'));
-        }
-    }
-    return {};
-}
-
-// The flags headless Chromium needs as root on a machine without network access.
-std::vector<std::string> chromiumArgs(const std::string& chromium, const std::string& profile) {
-    return {"timeout",
-            "120",
-            chromium,
-            "--headless",
-            "--no-sandbox",
-            "--disable-gpu",
-            "--disable-background-networking",
-            "--disable-component-update",
-            "--disable-sync",
-            "--no-first-run",
-            "--hide-scrollbars",
-            "--user-data-dir=" + profile};
-}
 
 std::string grouped(std::uint64_t value) {
     std::string digits = std::to_string(value), out;

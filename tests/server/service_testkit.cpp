@@ -292,4 +292,20 @@ PostgresCluster::~PostgresCluster() {
     if (!dir_.empty()) runProgram({pgCtlScript(), "stop", dir_});
 }
 
+std::string findChromium() {
+    for (const char* name : {"chromium", "chromium-browser"}) {
+        std::string out;
+        if (runProgram({"sh", "-c", std::string("command -v ") + name}, &out) == 0 && !out.empty()) {
+            return out.substr(0, out.find('\n'));
+        }
+    }
+    return {};
+}
+
+std::vector<std::string> chromiumArgs(const std::string& chromium, const std::string& profile) {
+    return {"timeout", "120", chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+            "--disable-component-update", "--disable-sync", "--no-first-run", "--hide-scrollbars",
+            "--user-data-dir=" + profile};
+}
+
 }  // namespace testkit

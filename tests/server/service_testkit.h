@@ -118,4 +118,9 @@ private:
 
 int freeLoopbackPort();
 
+// Headless Chromium: its path (empty when it is missing), and the flags it needs as root on
+// a machine without network access, with a fresh profile folder.
+std::string findChromium();
+std::vector<std::string> chromiumArgs(const std::string& chromium, const std::string& profile);
+
 }  // namespace testkit
