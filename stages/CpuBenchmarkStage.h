@@ -1,5 +1,5 @@
 #pragma once
-#include "app/Stage.h"
+#include "shell/Stage.h"
 #include "stages/CpuEngine.h"
 
 #include <memory>

@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/Stage.h"
+#include "shell/Stage.h"
 #include "core/records.h"
 #include "render/ShaderProgram.h"
 

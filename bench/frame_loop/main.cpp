@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Application.h"
+#include "shell/Application.h"
 #include "assets/assets.h"
 #include "core/globals.h"
 #include "render/Model.h"
