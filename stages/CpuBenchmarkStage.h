@@ -1,6 +1,6 @@
 #pragma once
 #include "shell/Stage.h"
-#include "stages/CpuEngine.h"
+#include "cpu/CpuEngine.h"
 
 #include <memory>
 

@@ -31,7 +31,7 @@
 #include "shell/Application.h"
 #include "platform/platform.h"
 #include "stages/CpuBenchmarkStage.h"
-#include "stages/CpuEngine.h"
+#include "cpu/CpuEngine.h"
 
 namespace {
 
