@@ -14,10 +14,10 @@
 
 namespace {
 
-constexpr const char* kSceneNames[] = {"Flux Core", "Electron", "City", "Clouds"};
-constexpr const char* kFigureTitles[RankFigures::kCount] = {
-    "Integer, one thread", "Integer, all threads", "Floating point, one thread", "Floating point, all threads",
-    "Flux Core FPS", "Electron FPS", "City FPS", "Clouds FPS"};
+// A figure's title with the unit of a frame rate.
+std::string figureTitleWithUnit(std::size_t figure) {
+    return figureTitle(figure) + (figure >= kScene1Average ? " FPS" : "");
+}
 
 std::string fmt(double v, int decimals) {
     char buffer[64];
@@ -157,11 +157,14 @@ Listing modelListing(const std::vector<ModelSummary>& models, bool graphics) {
     l.columns.push_back({"model", graphics ? "Graphics" : "Processor", false});
     if (graphics) l.columns.push_back({"resolution", "Resolution", false});
     l.columns.push_back({"results", "Results", true});
-    const std::size_t from = graphics ? 4 : 0, to = graphics ? RankFigures::kCount : 4;
+    const std::size_t from = graphics ? std::size_t(kScene1Average) : 0, to = graphics ? RankFigures::kCount : std::size_t(kScene1Average);
     // Short titles: the page says these are medians.
-    constexpr const char* kShort[RankFigures::kCount] = {"Integer, 1 thread", "Integer, all", "Float, 1 thread",
-                                                         "Float, all", "Flux Core", "Electron", "City", "Clouds"};
-    for (std::size_t i = from; i < to; ++i) l.columns.push_back({std::string("median_") + kFigureColumns[i], kShort[i], true});
+    constexpr const char* kShortCpu[kScene1Average] = {"Integer, 1 thread", "Integer, all", "Float, 1 thread",
+                                                       "Float, all"};
+    for (std::size_t i = from; i < to; ++i) {
+        l.columns.push_back({std::string("median_") + kFigureColumns[i],
+                             i < kScene1Average ? kShortCpu[i] : kScenes[i - kScene1Average].title, true});
+    }
     for (const ModelSummary& m : models) {
         std::vector<ListingCell> row{{m.name, std::nullopt, (graphics ? "/graphics/" : "/processors/") + urlEncode(m.key)}};
         if (graphics) row.push_back({m.resolution, std::nullopt, ""});
@@ -181,7 +184,8 @@ Listing resultListing(const std::vector<ListedResult>& results) {
                  {"resolution", "Screen", false}};
     // The page shows the main figures; the exports have all of them.
     for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
-        l.columns.push_back({kFigureColumns[i], kFigureTitles[i], true, i == 1 || i == 3 || i == 4 || i == 5});
+        l.columns.push_back({kFigureColumns[i], figureTitleWithUnit(i), true,
+                             i == kIntegerBest || i == kFloatBest || i == kScene1Average || i == kScene2Average});
     }
     for (const ListedResult& r : results) {
         const RankFigures f = rankFiguresOf(r.inventory.score);
@@ -221,13 +225,13 @@ std::string renderModelPage(bool graphics, const ModelSummary& model, std::size_
                     (model.results == 1 ? " result" : " results") + " that count</p>" + browseNav() + "<div class=\"tiles\">";
     const std::size_t from = graphics ? 4 : 0, to = graphics ? RankFigures::kCount : 4;
     for (std::size_t i = from; i < to; ++i) {
-        h += "<div class=\"tile\"><div class=\"label\">Median " + std::string(kFigureTitles[i]) + "</div><p class=\"value\">" +
+        h += "<div class=\"tile\"><div class=\"label\">Median " + figureTitleWithUnit(i) + "</div><p class=\"value\">" +
              (model.medians[i] ? groupedNumber(*model.medians[i]) : std::string("&#8212;")) + "</p></div>";
     }
     h += "</div></section><section class=\"card\" id=\"distribution\"><h2>How its results spread</h2><p class=\"lead\">";
     for (std::size_t i = from; i < to; ++i) {
-        h += i == figure ? "<strong>" + std::string(kFigureTitles[i]) + "</strong>"
-                         : "<a href=\"" + path + "?figure=" + kFigureColumns[i] + "\">" + kFigureTitles[i] + "</a>";
+        h += i == figure ? "<strong>" + figureTitleWithUnit(i) + "</strong>"
+                         : "<a href=\"" + path + "?figure=" + kFigureColumns[i] + "\">" + figureTitleWithUnit(i) + "</a>";
         h += i + 1 < to ? " \xC2\xB7 " : "";
     }
     h += "</p>" + histogram(values, graphics ? " FPS" : "") + "</section>";
@@ -281,7 +285,7 @@ std::string renderComparePage(const CompareSide& a, const CompareSide& b) {
         const auto& va = fa.values[i];
         const auto& vb = fb.values[i];
         if (!va && !vb) continue;
-        h += "<tr data-figure=\"" + std::string(kFigureColumns[i]) + "\"><td>" + kFigureTitles[i] + "</td><td class=\"num\">" +
+        h += "<tr data-figure=\"" + std::string(kFigureColumns[i]) + "\"><td>" + figureTitleWithUnit(i) + "</td><td class=\"num\">" +
              (va ? groupedNumber(*va) : "&#8212;") + "</td><td class=\"num\">" + (vb ? groupedNumber(*vb) : "&#8212;") +
              "</td><td class=\"num\">" + (va && vb ? percentDiff(*va, *vb) : std::string("&#8212;")) + "</td></tr>";
     }
@@ -296,7 +300,8 @@ std::string renderComparePage(const CompareSide& a, const CompareSide& b) {
     h += "<section class=\"card\" id=\"compare-scenes\"><h2>Scenes</h2><table><thead><tr><th>Scene</th><th class=\"num\">A average</th>"
          "<th class=\"num\">B average</th><th class=\"num\">Difference</th><th class=\"num\">A 1&#160;% low</th>"
          "<th class=\"num\">B 1&#160;% low</th><th class=\"num\">Difference</th></tr></thead><tbody>";
-    for (std::uint64_t id = 1; id <= 4; ++id) {
+    for (const SceneInfo& scene : kScenes) {
+        const std::uint64_t id = scene.id;
         const auto find = [id](const StageResults& s) -> const GpuTestResult* {
             for (const GpuTestResult& g : s.gpu) {
                 if (g.id == id) return &g;
@@ -309,7 +314,7 @@ std::string renderComparePage(const CompareSide& a, const CompareSide& b) {
         const auto cell = [](const GpuTestResult* g, std::uint64_t GpuTestResult::*m) {
             return g ? groupedNumber(std::int64_t(g->*m)) : std::string("&#8212;");
         };
-        h += "<tr><td>" + std::string(kSceneNames[id - 1]) + "</td><td class=\"num\">" + cell(ga, &GpuTestResult::average) +
+        h += "<tr><td>" + std::string(scene.title) + "</td><td class=\"num\">" + cell(ga, &GpuTestResult::average) +
              "</td><td class=\"num\">" + cell(gb, &GpuTestResult::average) + "</td><td class=\"num\">" +
              (ga && gb ? percentDiff(std::int64_t(ga->average), std::int64_t(gb->average)) : "&#8212;") +
              "</td><td class=\"num\">" + cell(ga, &GpuTestResult::one_percent) + "</td><td class=\"num\">" +

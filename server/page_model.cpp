@@ -4,13 +4,10 @@
 #include <cctype>
 #include <ctime>
 
+#include "server/page_parts.h"
 #include "server/pages.h"
 
 namespace {
-
-constexpr const char* kFigureNames[RankFigures::kCount] = {
-    "Integer, one thread", "Integer, all threads", "Floating point, one thread", "Floating point, all threads",
-    "Flux Core", "Electron", "City", "Clouds"};
 
 std::string grouped(std::int64_t value) {
     const std::string digits = std::to_string(value < 0 ? -value : value);
@@ -62,7 +59,7 @@ std::string table(const std::string& modelName, const std::vector<FigureStanding
                     "<th class=\"num\">Faster than</th><th>Verdict</th></tr></thead><tbody>";
     for (const FigureStanding& f : rows) {
         const std::string verdict = modelVerdict(f.value, f.standing);
-        h += "<tr data-figure=\"" + std::string(kFigureColumns[f.figure]) + "\"><td>" + kFigureNames[f.figure] +
+        h += "<tr data-figure=\"" + std::string(kFigureColumns[f.figure]) + "\"><td>" + figureTitle(f.figure) +
              "</td><td class=\"num\">" + grouped(f.value) + unit + "</td><td class=\"num\">" +
              grouped(f.standing.median) + unit + "</td><td class=\"num\">" + grouped(f.standing.p25) +
              "&#8211;" + grouped(f.standing.p75) + "</td><td class=\"num\">" +
@@ -142,6 +139,9 @@ std::string modelStandingSection(const ModelStandingView& v) {
     return h + "</section>";
 }
 
+// The figures of a machine's earlier runs, in the order of the table's columns.
+constexpr RankFigure kHistoryFigures[] = {kIntegerBest, kFloatBest, kIntegerSingle, kFloatSingle, kScene2Average};
+
 std::string historySection(const std::vector<HistoryEntry>& history) {
     std::string h = "<section class=\"card\" id=\"history\"><h2>Earlier runs of this machine</h2>";
     if (history.empty()) {
@@ -149,11 +149,11 @@ std::string historySection(const std::vector<HistoryEntry>& history) {
     }
     h += "<p class=\"lead\">Found by a keyed hash of the machine's identifier; the identifier itself is never "
          "published.</p><table><thead><tr><th>When</th>";
-    for (std::size_t i : {1, 3, 0, 2, 5}) h += std::string("<th class=\"num\">") + kFigureNames[i] + "</th>";
+    for (std::size_t i : kHistoryFigures) h += "<th class=\"num\">" + figureTitle(i) + "</th>";
     h += "</tr></thead><tbody>";
     for (const HistoryEntry& e : history) {
         h += "<tr><td><a href=\"/benchmarks/" + e.id + "\">" + day(e.receivedAtMs) + "</a></td>";
-        for (std::size_t i : {1, 3, 0, 2, 5}) {
+        for (std::size_t i : kHistoryFigures) {
             const auto& v = e.figures.values[i];
             h += "<td class=\"num\">" + (v ? grouped(*v) : std::string("&#8211;")) + "</td>";
         }

@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr const char* kSceneNames[] = {"Flux Core", "Electron", "City", "Clouds"};
-
 // Kept in one piece: the Content-Security-Policy allows exactly this text by its hash.
 constexpr const char* kStyle = R"css(
 :root{color-scheme:dark;--bg:#0a0f1e;--card:#11182b;--card2:#151e36;--line:#243052;--text:#e8edf7;--muted:#8e9bb7;
@@ -278,7 +276,7 @@ std::string cpuSummary(const StageResults& score) {
 std::string gpuSummaryText(const std::vector<GpuTestResult>& gpu) {
     std::string text = "Average frame rates: ";
     for (std::size_t i = 0; i < gpu.size(); ++i) {
-        const std::string scene = gpu[i].id >= 1 && gpu[i].id <= 4 ? kSceneNames[gpu[i].id - 1] : "Scene";
+        const std::string scene = sceneTitle(gpu[i].id, "Scene");
         text += (i ? ", " : "") + scene + " " + grouped(gpu[i].average) + " FPS";
     }
     return text + ". The 10&#160;% and 1&#160;% lows are in the table below the chart.";
@@ -319,7 +317,7 @@ std::string cpuTable(const StageResults& score) {
 std::string gpuTable(const std::vector<GpuTestResult>& gpu) {
     std::vector<std::vector<std::string>> rows;
     for (const GpuTestResult& g : gpu) {
-        rows.push_back({g.id >= 1 && g.id <= 4 ? kSceneNames[g.id - 1] : "Scene " + std::to_string(g.id),
+        rows.push_back({sceneTitle(g.id, "Scene " + std::to_string(g.id)),
                         grouped(g.average), grouped(g.ten_percent), grouped(g.one_percent)});
     }
     return dataTable("gpu-table", "Frame rates as a table", "Frames per second of each scene",
@@ -422,7 +420,7 @@ std::string gpuChart(const std::vector<GpuTestResult>& gpu) {
         const std::uint64_t values[3] = {r.average, r.ten_percent, r.one_percent};
         const char* classes[3] = {"b-avg", "b-p10", "b-p1"};
         const char* names[3] = {"average", "10 % low", "1 % low"};
-        const std::string scene = r.id >= 1 && r.id <= 4 ? kSceneNames[r.id - 1] : "Scene";
+        const std::string scene = sceneTitle(r.id, "Scene");
         for (int k = 0; k < 3; ++k) {
             const double bx = centre - (3 * barW + 2 * gap) / 2 + k * (barW + gap);
             const double by = y(double(values[k]));
@@ -441,7 +439,7 @@ std::string gpuChart(const std::vector<GpuTestResult>& gpu) {
     return s + gpuTable(gpu);
 }
 
-std::string cpuTile(const char* label, const char* dotClass, const std::optional<std::int64_t>& value,
+std::string cpuTile(const std::string& label, const char* dotClass, const std::optional<std::int64_t>& value,
                     const std::string& note, const RankFigures& figures, const Standing& standing,
                     std::size_t figure) {
     std::string s = "<div class=\"tile\"><div class=\"label\"><i class=\"dot " + std::string(dotClass) +
@@ -524,12 +522,13 @@ std::string renderResultPage(const ResultView& r) {
     const auto& f = r.figures.values;
 
     std::string description;
-    if (f[1]) description += "Integer " + grouped(std::uint64_t(*f[1]));
-    if (f[3]) description += std::string(description.empty() ? "" : " \xC2\xB7 ") + "Floating point " + grouped(std::uint64_t(*f[3]));
-    for (std::size_t k = 0; k < 4; ++k) {
-        if (f[4 + k]) {
-            description += std::string(description.empty() ? "" : " \xC2\xB7 ") + kSceneNames[k] + " " +
-                           grouped(std::uint64_t(*f[4 + k])) + " FPS";
+    if (f[kIntegerBest]) description += "Integer " + grouped(std::uint64_t(*f[kIntegerBest]));
+    if (f[kFloatBest]) description += std::string(description.empty() ? "" : " \xC2\xB7 ") + "Floating point " + grouped(std::uint64_t(*f[kFloatBest]));
+    for (const SceneInfo& scene : kScenes) {
+        const auto& v = f[sceneAverageFigure(scene.id)];
+        if (v) {
+            description += std::string(description.empty() ? "" : " \xC2\xB7 ") + scene.title + " " +
+                           grouped(std::uint64_t(*v)) + " FPS";
         }
     }
     if (description.empty()) description = "A Tallyforge Benchmark result";
@@ -543,10 +542,10 @@ std::string renderResultPage(const ResultView& r) {
     if (!inv.windows_version.empty()) sub += std::string(sub.empty() ? "" : " \xC2\xB7 ") + htmlEscape(inv.windows_version);
     if (!sub.empty()) h += "<p class=\"sub\">" + sub + "</p>";
     h += "<div class=\"tiles\">";
-    h += cpuTile("Integer, all threads", "int", f[1], bestNote(inv.score.cpu_integer), r.figures, r.standing, 1);
-    h += cpuTile("Floating point, all threads", "float", f[3], bestNote(inv.score.cpu_float), r.figures, r.standing, 3);
-    h += cpuTile("Integer, one thread", "int", f[0], "Single-thread score", r.figures, r.standing, 0);
-    h += cpuTile("Floating point, one thread", "float", f[2], "Single-thread score", r.figures, r.standing, 2);
+    h += cpuTile(figureTitle(kIntegerBest), "int", f[kIntegerBest], bestNote(inv.score.cpu_integer), r.figures, r.standing, kIntegerBest);
+    h += cpuTile(figureTitle(kFloatBest), "float", f[kFloatBest], bestNote(inv.score.cpu_float), r.figures, r.standing, kFloatBest);
+    h += cpuTile(figureTitle(kIntegerSingle), "int", f[kIntegerSingle], "Single-thread score", r.figures, r.standing, kIntegerSingle);
+    h += cpuTile(figureTitle(kFloatSingle), "float", f[kFloatSingle], "Single-thread score", r.figures, r.standing, kFloatSingle);
     h += "</div></section>";
     h += checksSection(r.checks);
     h += modelStandingSection(r.models);
@@ -561,14 +560,14 @@ std::string renderResultPage(const ResultView& r) {
     if (!inv.score.gpu.empty()) {
         h += "<div class=\"scenes\">";
         for (const GpuTestResult& g : inv.score.gpu) {
-            if (g.id < 1 || g.id > 4) continue;
+            if (!sceneById(g.id)) continue;
             h += "<div class=\"tile\"><div class=\"label\"><i class=\"dot avg\"></i>" +
-                 std::string(kSceneNames[g.id - 1]) + "</div>";
-            h += "<p class=\"value\" data-figure=\"" + std::string(kFigureColumns[3 + g.id]) + "\">" +
+                 sceneTitle(g.id, "") + "</div>";
+            h += "<p class=\"value\" data-figure=\"" + std::string(kFigureColumns[sceneAverageFigure(g.id)]) + "\">" +
                  grouped(g.average) + "<small>FPS</small></p>";
             h += "<p class=\"note\">10&#160;% low " + grouped(g.ten_percent) + " \xC2\xB7 1&#160;% low " +
                  grouped(g.one_percent) + "</p>";
-            h += rankBar(r.figures, r.standing, 3 + g.id) + "</div>";
+            h += rankBar(r.figures, r.standing, sceneAverageFigure(g.id)) + "</div>";
         }
         h += "</div>";
     }
