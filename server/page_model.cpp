@@ -4,29 +4,11 @@
 #include <cctype>
 #include <ctime>
 
+#include "server/format.h"
 #include "server/page_parts.h"
 #include "server/pages.h"
 
 namespace {
-
-std::string grouped(std::int64_t value) {
-    const std::string digits = std::to_string(value < 0 ? -value : value);
-    std::string out = value < 0 ? "-" : "";
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i && (digits.size() - i) % 3 == 0) out += ',';
-        out += digits[i];
-    }
-    return out;
-}
-
-std::string day(std::int64_t ms) {
-    const std::time_t t = std::time_t(ms / 1000);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char buffer[32];
-    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M UTC", &tm);
-    return buffer;
-}
 
 int percentBelow(const ModelStanding& s) {
     // The others: this result is one of the total.
@@ -152,7 +134,7 @@ std::string historySection(const std::vector<HistoryEntry>& history) {
     for (std::size_t i : kHistoryFigures) h += "<th class=\"num\">" + figureTitle(i) + "</th>";
     h += "</tr></thead><tbody>";
     for (const HistoryEntry& e : history) {
-        h += "<tr><td><a href=\"/benchmarks/" + e.id + "\">" + day(e.receivedAtMs) + "</a></td>";
+        h += "<tr><td><a href=\"/benchmarks/" + e.id + "\">" + shortDate(e.receivedAtMs) + " UTC</a></td>";
         for (std::size_t i : kHistoryFigures) {
             const auto& v = e.figures.values[i];
             h += "<td class=\"num\">" + (v ? grouped(*v) : std::string("&#8211;")) + "</td>";
@@ -174,36 +156,3 @@ std::string compareSection(const std::string& id, const ModelStandingView& view)
     return h + "</section>";
 }
 
-const char* const kModelStyle = R"css(
-.model+.model{margin-top:20px}
-.model h3{margin:0 0 4px;font-size:15.5px}
-.model .headline{margin:0 0 8px;font-size:17px;color:#e0e7ff}
-.few{color:var(--p10);margin:4px 0 10px}
-.verdict{display:inline-block;border-radius:999px;padding:1px 10px;font-size:13px;font-weight:600;border:1px solid var(--line)}
-.verdict.expected{color:var(--avg);border-color:rgba(52,211,153,.5)}
-.verdict.below{color:var(--p1);border-color:rgba(251,113,133,.6)}
-.verdict.above{color:var(--int);border-color:rgba(56,189,248,.6)}
-.verdict.none{color:var(--muted)}
-)css";
-
-// The rules of the browsing pages (server/page_browse.cpp), kept here with the other
-// additions so that every page file links against the same stylesheet.
-const char* const kBrowseStyle = R"css(
-nav.browse{display:flex;flex-wrap:wrap;align-items:center;gap:8px 18px;margin:16px 0 0;font-size:14px}
-nav.browse form{display:flex;gap:6px;flex:1;min-width:260px}
-nav.browse input{flex:1;background:var(--card2);border:1px solid var(--line);border-radius:8px;color:var(--text);padding:7px 10px;font:inherit}
-nav.browse button,.compare-form button{background:var(--accent);border:0;border-radius:8px;color:#0a0f1e;font-weight:600;padding:7px 14px;font:inherit;font-weight:600}
-.hidden{position:absolute;left:-9999px}
-.scroll{overflow-x:auto}
-th a{color:inherit}
-.export{margin:14px 0 0;font-size:13.5px;color:var(--muted)}
-.pager{display:flex;gap:18px;align-items:center;justify-content:center;margin:16px 0 0;font-size:14px}
-.diff.up{color:var(--avg)}.diff.down{color:var(--p1)}.diff.same{color:var(--muted)}
-tr.differs td{background:rgba(251,191,36,.08);color:#fde68a}
-.mark{font-size:11px;font-weight:600;color:var(--p10);text-transform:uppercase;letter-spacing:.06em;margin-left:6px}
-.vs{color:var(--muted);font-weight:400;font-size:24px}
-.key{display:inline-block;width:10px;height:10px;border-radius:50%;margin-right:5px}.key.a{background:var(--int)}.key.b{background:var(--float)}
-.compare h3,#compare-cpu h3{margin:14px 0 4px;font-size:15px}
-.compare-form{display:flex;flex-wrap:wrap;gap:8px;align-items:center;margin:10px 0 0}
-.compare-form input{flex:1;min-width:240px;background:var(--card2);border:1px solid var(--line);border-radius:8px;color:var(--text);padding:7px 10px;font:inherit}
-)css";

@@ -1,7 +1,6 @@
 #pragma once
 // What the page files share: the head and end of every page (written in pages.cpp), the
-// stylesheet rules of the checks and the methodology page, the figure and scene titles, and
-// the checks section of a result page.
+// figure and scene titles, and the checks section of a result page.
 
 #include <cstddef>
 #include <string>
@@ -12,9 +11,6 @@
 
 std::string sharedPageHead(const std::string& title, const std::string& description);
 extern const char* const kSharedPageEnd;
-
-// Appended to the base stylesheet; the Content-Security-Policy allows the whole by its hash.
-extern const char* const kExtraStyle;
 
 // The title of a rank figure: "Integer, one thread" and so on, a scene's title for its
 // average frame rate.
