@@ -1,6 +1,7 @@
 #include "app/DefaultStages.h"
 
 #include "assets/assets.h"
+#include "core/protocol.h"
 #include "stages/CpuBenchmarkStage.h"
 #include "stages/GpuBenchmark.h"
 #include "stages/SubmitStage.h"
@@ -10,10 +11,10 @@ StageQueue makeDefaultStages() {
     StageQueue stages;
     stages.push_back(std::make_shared<WelcomeStage>());
     stages.push_back(std::make_shared<CpuBenchmarkStage>());
-    stages.push_back(std::make_shared<GpuBenchmark>(asText(fluxCoreShaderData), 23, "Flux Core", 1));
-    stages.push_back(std::make_shared<GpuBenchmark>(asText(electronShaderData), 15, "Electron", 2));
-    stages.push_back(std::make_shared<GpuBenchmark>(asText(cityShaderData), 22, "City", 3));
-    stages.push_back(std::make_shared<GpuBenchmark>(asText(cloudsShaderData), 15, "Clouds", 4));
+    for (const SceneInfo& scene : kScenes) {
+        stages.push_back(
+            std::make_shared<GpuBenchmark>(sceneShader(scene.key), scene.durationSeconds, scene.title, scene.id));
+    }
     stages.push_back(std::make_shared<SubmitStage>());
     return stages;
 }

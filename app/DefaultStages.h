@@ -1,5 +1,5 @@
 #pragma once
-#include "app/Application.h"
+#include "shell/Application.h"
 
 // The program's own run: welcome, CPU test, the four GPU scenes, submission screen.
 StageQueue makeDefaultStages();

@@ -1,9 +1,9 @@
 #include "app/Program.h"
 
-#include "app/Application.h"
+#include "shell/Application.h"
 #include "app/DefaultStages.h"
 #include "platform/platform.h"
-#include "report/submit_results.h"
+#include "app/submit_results.h"
 
 int runProgram() {
     raiseProcessPriority();

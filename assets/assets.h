@@ -2,6 +2,7 @@
 // Data compiled into the program (see assets/CMakeLists.txt). Every array is followed by
 // a zero byte, so the shader sources can be used as C strings.
 #include <cstddef>
+#include <string_view>
 
 extern const unsigned char uiFont[];            // Open Sans Regular, TrueType
 extern const std::size_t uiFontSize;
@@ -20,6 +21,16 @@ extern const unsigned char digestSalt[];        // 1024 bytes shared with the re
 extern const std::size_t digestSaltSize;
 
 inline const char* asText(const unsigned char* data) { return reinterpret_cast<const char*>(data); }
+
+// The fragment shader of the scene with this key (the scene table in core/protocol.h), or
+// nullptr.
+inline const char* sceneShader(std::string_view key) {
+    if (key == "flux_core") return asText(fluxCoreShaderData);
+    if (key == "electron") return asText(electronShaderData);
+    if (key == "city") return asText(cityShaderData);
+    if (key == "clouds") return asText(cloudsShaderData);
+    return nullptr;
+}
 
 inline const char* const modelVertexShader = asText(modelVertexShaderData);
 inline const char* const materialFragmentShader = asText(materialFragmentShaderData);

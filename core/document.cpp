@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "core/crypto.h"
+#include "core/text.h"
 
 using nlohmann::json;
 
@@ -17,44 +18,6 @@ json arrayOf(const std::vector<Record>& records) {
     json array = json::array();  // an empty list must still be an array, never null
     for (const Record& record : records) array.push_back(toJson(record));
     return array;
-}
-
-// Length of the well-formed UTF-8 sequence at text[i], or 0 if none starts there
-// (overlong forms, surrogates and code points past U+10FFFF are not well formed).
-std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char b0 = byte(i);
-    if (b0 < 0x80) return 1;
-    std::size_t length = 0;
-    unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        length = 2;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        length = 3;
-        if (b0 == 0xE0) lo = 0xA0;
-        if (b0 == 0xED) hi = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        length = 4;
-        if (b0 == 0xF0) lo = 0x90;
-        if (b0 == 0xF4) hi = 0x8F;
-    } else {
-        return 0;
-    }
-    if (text.size() - i < length) return 0;
-    if (byte(i + 1) < lo || byte(i + 1) > hi) return 0;
-    for (std::size_t k = 2; k < length; ++k) {
-        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
-    }
-    return length;
-}
-
-bool isValidUtf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t n = utf8SequenceLength(text, i);
-        if (n == 0) return false;
-        i += n;
-    }
-    return true;
 }
 
 // Every text of the inventory made safe for the strict serialiser. The document and the
@@ -302,20 +265,15 @@ json toJson(std::int32_t width, std::int32_t height) {
     return json{{"width", width}, {"height", height}};
 }
 
-std::string sanitizeUtf8(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const std::size_t n = utf8SequenceLength(text, i);
-        if (n == 0) {
-            out += "\xEF\xBF\xBD";  // U+FFFD for this one byte
-            ++i;
-        } else {
-            out.append(text.substr(i, n));
-            i += n;
-        }
-    }
-    return out;
+json toJson(const SystemInventory& inv) {
+    return json{{"windows_uuid", inv.windows_uuid},
+                {"windows_version", inv.windows_version},
+                {"computer_system", toJson(inv.computer_system)},
+                {"processor", toJson(inv.processor)},
+                {"video_controllers", arrayOf(inv.video_controllers)},
+                {"gl_gpu", toJson(inv.gl_gpu)},
+                {"resolution", toJson(inv.width, inv.height)},
+                {"score", toJson(inv.score)}};
 }
 
 std::string buildSignatureText(const SystemInventory& inventory, const unsigned char* salt,
@@ -331,16 +289,10 @@ std::string computeResultDigest(const SystemInventory& inventory, const unsigned
 json buildResultDocument(const SystemInventory& inventory, const unsigned char* salt,
                          std::size_t saltSize) {
     const SystemInventory inv = sanitized(inventory);
-    return json{{"windows_uuid", inv.windows_uuid},
-                {"windows_version", inv.windows_version},
-                {"computer_system", toJson(inv.computer_system)},
-                {"processor", toJson(inv.processor)},
-                {"video_controllers", arrayOf(inv.video_controllers)},
-                {"gl_gpu", toJson(inv.gl_gpu)},
-                {"resolution", toJson(inv.width, inv.height)},
-                {"score", toJson(inv.score)},
-                {"version", kDocumentVersion},
-                {"uuid", digestOf(inv, salt, saltSize)}};
+    json document = toJson(inv);
+    document["version"] = kDocumentVersion;
+    document["uuid"] = digestOf(inv, salt, saltSize);
+    return document;
 }
 
 std::optional<ParsedDocument> parseResultDocument(const json& document, std::string* whyNot) {

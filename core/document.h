@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/records.h"
+#include "core/text.h"  // sanitizeUtf8, which the document applies to every text
 
 inline constexpr std::uint64_t kDocumentVersion = 3;
 
@@ -24,10 +25,9 @@ nlohmann::json toJson(const ComputerSystemInfo& computerSystem);
 nlohmann::json toJson(const VideoControllerInfo& controller);
 nlohmann::json toJson(const GlGpuInfo& glGpu);
 nlohmann::json toJson(std::int32_t width, std::int32_t height);  // the "resolution" object
-
-// Replaces every byte that is not part of a well-formed UTF-8 sequence with U+FFFD, so
-// the strict serialiser accepts the text; valid text comes back unchanged.
-std::string sanitizeUtf8(std::string_view text);
+// The document's members that describe the machine and its scores, without "version" and
+// "uuid"; the texts are taken as they are (buildResultDocument sanitises them first).
+nlohmann::json toJson(const SystemInventory& inventory);
 
 // The text the digest is taken over: the inventory's values in a fixed order, followed
 // by the Base64 text of the salt. Exposed so that its exact bytes can be checked.

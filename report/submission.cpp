@@ -1,6 +1,5 @@
 #include "report/submission.h"
 
-#include "platform/platform.h"
 #include "report/result_document.h"
 
 #if TALLYFORGE_HAVE_RESULT_CA
@@ -41,11 +40,8 @@ SubmissionOutcome interpretResponse(const std::optional<HttpResponse>& response,
     return {false, kSubmitFailedText};
 }
 
-void submitInventory(const SystemInventory& inventory, const HttpsClient& client) {
+SubmissionOutcome postInventory(const SystemInventory& inventory, const HttpsClient& client) {
     const std::string body = buildResultDocument(inventory).dump();
     const auto response = client.post(kSubmitPath, body, kSubmitHeader);
-    const SubmissionOutcome outcome = interpretResponse(response, client.host, client.port);
-    if (!outcome.success) fatalError(outcome.text);
-    // Whether a browser could be started is not examined: the result is stored either way.
-    openUrl(outcome.text);
+    return interpretResponse(response, client.host, client.port);
 }

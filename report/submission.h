@@ -30,6 +30,6 @@ struct SubmissionOutcome {
 SubmissionOutcome interpretResponse(const std::optional<HttpResponse>& response,
                                     const std::string& host, std::uint16_t port);
 
-// Builds and posts the document for the inventory, then opens the result page and
-// returns, or ends the process through fatalError.
-void submitInventory(const SystemInventory& inventory, const HttpsClient& client);
+// Builds and posts the document for the inventory and says what the reply means; what
+// to do about it (open the page, or end the program) is the caller's.
+SubmissionOutcome postInventory(const SystemInventory& inventory, const HttpsClient& client);

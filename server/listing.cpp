@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "server/format.h"
 #include "server/pages.h"
 
 namespace {
@@ -92,7 +93,7 @@ std::string listingHtml(const Listing& listing, const std::string& id, const std
         for (std::size_t i = 0; i < row.size(); ++i) {
             if (!listing.columns[i].shown) continue;
             const ListingCell& c = row[i];
-            const std::string text = c.number ? groupedNumber(*c.number) : (c.text.empty() ? "&#8212;" : htmlEscape(c.text));
+            const std::string text = c.number ? grouped(*c.number) : (c.text.empty() ? "&#8212;" : htmlEscape(c.text));
             h += std::string("<td") + (listing.columns[i].numeric ? " class=\"num\"" : "") + ">";
             h += c.link.empty() ? text : "<a href=\"" + c.link + "\">" + text + "</a>";
             h += "</td>";
@@ -100,16 +101,6 @@ std::string listingHtml(const Listing& listing, const std::string& id, const std
         h += "</tr>";
     }
     return h + "</tbody></table></div>";
-}
-
-std::string groupedNumber(std::int64_t value) {
-    const std::string digits = std::to_string(value < 0 ? -value : value);
-    std::string out = value < 0 ? "-" : "";
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i && (digits.size() - i) % 3 == 0) out += ',';
-        out += digits[i];
-    }
-    return out;
 }
 
 std::string urlEncode(const std::string& text) {

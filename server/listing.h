@@ -37,7 +37,5 @@ std::string listingCsv(const Listing& listing);
 std::string listingHtml(const Listing& listing, const std::string& id, const std::string& base,
                         const std::string& sortedBy, bool descending);
 
-// 1234567 -> "1,234,567"
-std::string groupedNumber(std::int64_t value);
 // Query values in links.
 std::string urlEncode(const std::string& text);

@@ -8,30 +8,16 @@
 #include <nlohmann/json.hpp>
 
 #include "core/document.h"
+#include "server/format.h"
 #include "server/page_parts.h"
 #include "server/pages.h"
 #include "server/submission.h"
 
 namespace {
 
-constexpr const char* kSceneNames[] = {"Flux Core", "Electron", "City", "Clouds"};
-constexpr const char* kFigureTitles[RankFigures::kCount] = {
-    "Integer, one thread", "Integer, all threads", "Floating point, one thread", "Floating point, all threads",
-    "Flux Core FPS", "Electron FPS", "City FPS", "Clouds FPS"};
-
-std::string fmt(double v, int decimals) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, v);
-    return buffer;
-}
-
-std::string isoDate(std::int64_t ms) {
-    const std::time_t t = std::time_t(ms / 1000);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char buffer[32];
-    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M", &tm);
-    return buffer;
+// A figure's title with the unit of a frame rate.
+std::string figureTitleWithUnit(std::size_t figure) {
+    return figureTitle(figure) + (figure >= kScene1Average ? " FPS" : "");
 }
 
 ListingCell number(const std::optional<std::int64_t>& v) { return {v ? std::to_string(*v) : "", v, ""}; }
@@ -72,23 +58,23 @@ std::string histogram(const std::vector<std::int64_t>& values, const char* unit)
                     "results reach each score\">";
     for (int g = 0; g <= 4; ++g) {
         const double y = T + plotH - plotH * g / 4.0;
-        s += "<line class=\"grid\" x1=\"" + fmt(L, 0) + "\" x2=\"" + fmt(W - R, 0) + "\" y1=\"" + fmt(y, 1) + "\" y2=\"" +
-             fmt(y, 1) + "\"/><text class=\"axis\" x=\"" + fmt(L - 8, 0) + "\" y=\"" + fmt(y + 4, 1) +
-             "\" text-anchor=\"end\">" + fmt(double(most) * g / 4.0, most < 4 ? 1 : 0) + "</text>";
+        s += "<line class=\"grid\" x1=\"" + fixed(L, 0) + "\" x2=\"" + fixed(W - R, 0) + "\" y1=\"" + fixed(y, 1) + "\" y2=\"" +
+             fixed(y, 1) + "\"/><text class=\"axis\" x=\"" + fixed(L - 8, 0) + "\" y=\"" + fixed(y + 4, 1) +
+             "\" text-anchor=\"end\">" + fixed(double(most) * g / 4.0, most < 4 ? 1 : 0) + "</text>";
     }
     const double bw = plotW / double(bins);
     for (std::size_t b = 0; b < bins; ++b) {
         const double h = plotH * double(counts[b]) / double(most);
         const std::int64_t from = lo + std::int64_t(std::llround(width * double(b)));
-        s += "<rect class=\"b-avg\" x=\"" + fmt(L + bw * double(b) + 2, 1) + "\" y=\"" + fmt(T + plotH - h, 1) +
-             "\" width=\"" + fmt(std::max(1.0, bw - 4), 1) + "\" height=\"" + fmt(h, 1) + "\"><title>" +
-             std::to_string(counts[b]) + " from " + groupedNumber(from) + unit + "</title></rect>";
+        s += "<rect class=\"b-avg\" x=\"" + fixed(L + bw * double(b) + 2, 1) + "\" y=\"" + fixed(T + plotH - h, 1) +
+             "\" width=\"" + fixed(std::max(1.0, bw - 4), 1) + "\" height=\"" + fixed(h, 1) + "\"><title>" +
+             std::to_string(counts[b]) + " from " + grouped(from) + unit + "</title></rect>";
     }
     for (const auto& [at, v] : {std::pair{0.0, lo}, std::pair{1.0, hi}}) {
-        s += "<text class=\"axis\" x=\"" + fmt(L + plotW * at, 1) + "\" y=\"" + fmt(H - B + 20, 0) + "\" text-anchor=\"" +
-             (at == 0.0 ? "start" : "end") + "\">" + groupedNumber(v) + unit + "</text>";
+        s += "<text class=\"axis\" x=\"" + fixed(L + plotW * at, 1) + "\" y=\"" + fixed(H - B + 20, 0) + "\" text-anchor=\"" +
+             (at == 0.0 ? "start" : "end") + "\">" + grouped(v) + unit + "</text>";
     }
-    s += "<text class=\"title\" x=\"" + fmt(L + plotW / 2, 0) + "\" y=\"" + fmt(H - 8, 0) +
+    s += "<text class=\"title\" x=\"" + fixed(L + plotW / 2, 0) + "\" y=\"" + fixed(H - 8, 0) +
          "\" text-anchor=\"middle\">Score (number of results per bar on the left)</text></svg>";
     return s;
 }
@@ -97,7 +83,7 @@ std::string percentDiff(std::int64_t a, std::int64_t b) {
     if (a == 0) return "&#8212;";
     const double d = 100.0 * double(b - a) / double(a);
     const std::string cls = d > 0.5 ? "up" : (d < -0.5 ? "down" : "same");
-    return "<span class=\"diff " + cls + "\">" + (d > 0 ? "+" : "") + fmt(d, 1) + "&#160;%</span>";
+    return "<span class=\"diff " + cls + "\">" + (d > 0 ? "+" : "") + fixed(d, 1) + "&#160;%</span>";
 }
 
 std::string compareChart(const char* title, const std::vector<CpuTestResult>& a, const std::vector<CpuTestResult>& b) {
@@ -115,26 +101,26 @@ std::string compareChart(const char* title, const std::vector<CpuTestResult>& a,
                     "aria-label=\"" + title + ": both results against thread count\">";
     for (int g = 0; g <= 4; ++g) {
         const double v = top * g / 4.0;
-        s += "<line class=\"grid\" x1=\"" + fmt(L, 0) + "\" x2=\"" + fmt(W - R, 0) + "\" y1=\"" + fmt(y(v), 1) +
-             "\" y2=\"" + fmt(y(v), 1) + "\"/><text class=\"axis\" x=\"" + fmt(L - 8, 0) + "\" y=\"" + fmt(y(v) + 4, 1) +
-             "\" text-anchor=\"end\">" + groupedNumber(std::int64_t(v)) + "</text>";
+        s += "<line class=\"grid\" x1=\"" + fixed(L, 0) + "\" x2=\"" + fixed(W - R, 0) + "\" y1=\"" + fixed(y(v), 1) +
+             "\" y2=\"" + fixed(y(v), 1) + "\"/><text class=\"axis\" x=\"" + fixed(L - 8, 0) + "\" y=\"" + fixed(y(v) + 4, 1) +
+             "\" text-anchor=\"end\">" + grouped(std::int64_t(v)) + "</text>";
     }
     for (std::size_t i = 0; i < n; ++i) {
-        s += "<text class=\"axis\" x=\"" + fmt(x(i), 1) + "\" y=\"" + fmt(H - B + 20, 0) + "\" text-anchor=\"middle\">" +
+        s += "<text class=\"axis\" x=\"" + fixed(x(i), 1) + "\" y=\"" + fixed(H - B + 20, 0) + "\" text-anchor=\"middle\">" +
              std::to_string(kThreadCounts[i]) + "</text>";
     }
-    s += "<text class=\"title\" x=\"" + fmt(L + plotW / 2, 0) + "\" y=\"" + fmt(H - 8, 0) +
+    s += "<text class=\"title\" x=\"" + fixed(L + plotW / 2, 0) + "\" y=\"" + fixed(H - 8, 0) +
          "\" text-anchor=\"middle\">Threads</text>";
     for (const auto& [list, cls] : {std::pair{&a, "int"}, std::pair{&b, "float"}}) {
         std::string points;
         for (std::size_t i = 0; i < list->size(); ++i) {
-            points += (i ? " " : "") + fmt(x(i), 1) + "," + fmt(y(double((*list)[i].score)), 1);
+            points += (i ? " " : "") + fixed(x(i), 1) + "," + fixed(y(double((*list)[i].score)), 1);
         }
         s += "<polyline class=\"s-" + std::string(cls) + "\" data-series=\"" + (cls == std::string("int") ? "a" : "b") +
              "\" points=\"" + points + "\"/>";
         for (std::size_t i = 0; i < list->size(); ++i) {
-            s += "<circle class=\"p-" + std::string(cls) + "\" cx=\"" + fmt(x(i), 1) + "\" cy=\"" +
-                 fmt(y(double((*list)[i].score)), 1) + "\" r=\"4\"/>";
+            s += "<circle class=\"p-" + std::string(cls) + "\" cx=\"" + fixed(x(i), 1) + "\" cy=\"" +
+                 fixed(y(double((*list)[i].score)), 1) + "\" r=\"4\"/>";
         }
     }
     return s + "</svg>";
@@ -157,11 +143,14 @@ Listing modelListing(const std::vector<ModelSummary>& models, bool graphics) {
     l.columns.push_back({"model", graphics ? "Graphics" : "Processor", false});
     if (graphics) l.columns.push_back({"resolution", "Resolution", false});
     l.columns.push_back({"results", "Results", true});
-    const std::size_t from = graphics ? 4 : 0, to = graphics ? RankFigures::kCount : 4;
+    const std::size_t from = graphics ? std::size_t(kScene1Average) : 0, to = graphics ? RankFigures::kCount : std::size_t(kScene1Average);
     // Short titles: the page says these are medians.
-    constexpr const char* kShort[RankFigures::kCount] = {"Integer, 1 thread", "Integer, all", "Float, 1 thread",
-                                                         "Float, all", "Flux Core", "Electron", "City", "Clouds"};
-    for (std::size_t i = from; i < to; ++i) l.columns.push_back({std::string("median_") + kFigureColumns[i], kShort[i], true});
+    constexpr const char* kShortCpu[kScene1Average] = {"Integer, 1 thread", "Integer, all", "Float, 1 thread",
+                                                       "Float, all"};
+    for (std::size_t i = from; i < to; ++i) {
+        l.columns.push_back({std::string("median_") + kFigureColumns[i],
+                             i < kScene1Average ? kShortCpu[i] : kScenes[i - kScene1Average].title, true});
+    }
     for (const ModelSummary& m : models) {
         std::vector<ListingCell> row{{m.name, std::nullopt, (graphics ? "/graphics/" : "/processors/") + urlEncode(m.key)}};
         if (graphics) row.push_back({m.resolution, std::nullopt, ""});
@@ -181,12 +170,13 @@ Listing resultListing(const std::vector<ListedResult>& results) {
                  {"resolution", "Screen", false}};
     // The page shows the main figures; the exports have all of them.
     for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
-        l.columns.push_back({kFigureColumns[i], kFigureTitles[i], true, i == 1 || i == 3 || i == 4 || i == 5});
+        l.columns.push_back({kFigureColumns[i], figureTitleWithUnit(i), true,
+                             i == kIntegerBest || i == kFloatBest || i == kScene1Average || i == kScene2Average});
     }
     for (const ListedResult& r : results) {
         const RankFigures f = rankFiguresOf(r.inventory.score);
         std::vector<ListingCell> row{{r.id, std::nullopt, "/benchmarks/" + r.id},
-                                     {isoDate(r.receivedAtMs), std::nullopt, ""},
+                                     {shortDate(r.receivedAtMs), std::nullopt, ""},
                                      {r.inventory.processor.name, std::nullopt, "/benchmarks/" + r.id},
                                      {graphicsModelName(r.inventory.gl_gpu.renderer), std::nullopt, ""},
                                      {std::to_string(r.inventory.width) + "x" + std::to_string(r.inventory.height), std::nullopt, ""}};
@@ -198,7 +188,7 @@ Listing resultListing(const std::vector<ListedResult>& results) {
 
 std::string renderModelsPage(bool graphics, const Listing& models, const std::string& sortedBy, bool descending) {
     const std::string path = graphics ? "/graphics" : "/processors";
-    std::string h = "<section class=\"hero\"><p class=\"eyebrow\">" + groupedNumber(std::int64_t(models.rows.size())) +
+    std::string h = "<section class=\"hero\"><p class=\"eyebrow\">" + grouped(std::int64_t(models.rows.size())) +
                     (graphics ? " graphics models" : " processor models") + "</p><h1>" +
                     (graphics ? "Graphics cards" : "Processors") + "</h1>" + browseNav() + "</section>";
     h += "<section class=\"card\"><p class=\"lead\">" +
@@ -217,17 +207,17 @@ std::string renderModelPage(bool graphics, const ModelSummary& model, std::size_
     const std::string path = (graphics ? "/graphics/" : "/processors/") + urlEncode(model.key);
     std::string h = "<section class=\"hero\"><p class=\"eyebrow\">" + std::string(graphics ? "Graphics model" : "Processor model") +
                     (graphics ? " \xC2\xB7 at " + htmlEscape(model.resolution) : std::string()) + "</p><h1>" +
-                    htmlEscape(model.name) + "</h1><p class=\"sub\">" + groupedNumber(model.results) +
+                    htmlEscape(model.name) + "</h1><p class=\"sub\">" + grouped(model.results) +
                     (model.results == 1 ? " result" : " results") + " that count</p>" + browseNav() + "<div class=\"tiles\">";
     const std::size_t from = graphics ? 4 : 0, to = graphics ? RankFigures::kCount : 4;
     for (std::size_t i = from; i < to; ++i) {
-        h += "<div class=\"tile\"><div class=\"label\">Median " + std::string(kFigureTitles[i]) + "</div><p class=\"value\">" +
-             (model.medians[i] ? groupedNumber(*model.medians[i]) : std::string("&#8212;")) + "</p></div>";
+        h += "<div class=\"tile\"><div class=\"label\">Median " + figureTitleWithUnit(i) + "</div><p class=\"value\">" +
+             (model.medians[i] ? grouped(*model.medians[i]) : std::string("&#8212;")) + "</p></div>";
     }
     h += "</div></section><section class=\"card\" id=\"distribution\"><h2>How its results spread</h2><p class=\"lead\">";
     for (std::size_t i = from; i < to; ++i) {
-        h += i == figure ? "<strong>" + std::string(kFigureTitles[i]) + "</strong>"
-                         : "<a href=\"" + path + "?figure=" + kFigureColumns[i] + "\">" + kFigureTitles[i] + "</a>";
+        h += i == figure ? "<strong>" + figureTitleWithUnit(i) + "</strong>"
+                         : "<a href=\"" + path + "?figure=" + kFigureColumns[i] + "\">" + figureTitleWithUnit(i) + "</a>";
         h += i + 1 < to ? " \xC2\xB7 " : "";
     }
     h += "</p>" + histogram(values, graphics ? " FPS" : "") + "</section>";
@@ -238,14 +228,14 @@ std::string renderModelPage(bool graphics, const ModelSummary& model, std::size_
 }
 
 std::string renderResultsPage(const Listing& results, std::int64_t pageNumber, std::int64_t pages, std::int64_t total) {
-    std::string h = "<section class=\"hero\"><p class=\"eyebrow\">" + groupedNumber(total) +
+    std::string h = "<section class=\"hero\"><p class=\"eyebrow\">" + grouped(total) +
                     (total == 1 ? " result stored" : " results stored") + "</p><h1>All results</h1>" + browseNav() +
                     "</section><section class=\"card\">";
     h += results.rows.empty() ? "<p class=\"empty\">No results on this page.</p>"
                               : listingHtml(results, "recent", "/benchmarks?page=" + std::to_string(pageNumber), "", false);
     h += "<nav class=\"pager\" aria-label=\"Pages\">";
     if (pageNumber > 1) h += "<a rel=\"prev\" href=\"/benchmarks?page=" + std::to_string(pageNumber - 1) + "\">&#8592; Newer</a>";
-    h += "<span>Page " + groupedNumber(pageNumber) + " of " + groupedNumber(std::max<std::int64_t>(pages, 1)) + "</span>";
+    h += "<span>Page " + grouped(pageNumber) + " of " + grouped(std::max<std::int64_t>(pages, 1)) + "</span>";
     if (pageNumber < pages) h += "<a rel=\"next\" href=\"/benchmarks?page=" + std::to_string(pageNumber + 1) + "\">Older &#8594;</a>";
     h += "</nav>" + exportLinks("/benchmarks?page=" + std::to_string(pageNumber)) + "</section>";
     return page("All results", "Every result of the Tallyforge Benchmark, newest first.", h);
@@ -281,8 +271,8 @@ std::string renderComparePage(const CompareSide& a, const CompareSide& b) {
         const auto& va = fa.values[i];
         const auto& vb = fb.values[i];
         if (!va && !vb) continue;
-        h += "<tr data-figure=\"" + std::string(kFigureColumns[i]) + "\"><td>" + kFigureTitles[i] + "</td><td class=\"num\">" +
-             (va ? groupedNumber(*va) : "&#8212;") + "</td><td class=\"num\">" + (vb ? groupedNumber(*vb) : "&#8212;") +
+        h += "<tr data-figure=\"" + std::string(kFigureColumns[i]) + "\"><td>" + figureTitleWithUnit(i) + "</td><td class=\"num\">" +
+             (va ? grouped(*va) : "&#8212;") + "</td><td class=\"num\">" + (vb ? grouped(*vb) : "&#8212;") +
              "</td><td class=\"num\">" + (va && vb ? percentDiff(*va, *vb) : std::string("&#8212;")) + "</td></tr>";
     }
     h += "</tbody></table></section>";
@@ -296,7 +286,8 @@ std::string renderComparePage(const CompareSide& a, const CompareSide& b) {
     h += "<section class=\"card\" id=\"compare-scenes\"><h2>Scenes</h2><table><thead><tr><th>Scene</th><th class=\"num\">A average</th>"
          "<th class=\"num\">B average</th><th class=\"num\">Difference</th><th class=\"num\">A 1&#160;% low</th>"
          "<th class=\"num\">B 1&#160;% low</th><th class=\"num\">Difference</th></tr></thead><tbody>";
-    for (std::uint64_t id = 1; id <= 4; ++id) {
+    for (const SceneInfo& scene : kScenes) {
+        const std::uint64_t id = scene.id;
         const auto find = [id](const StageResults& s) -> const GpuTestResult* {
             for (const GpuTestResult& g : s.gpu) {
                 if (g.id == id) return &g;
@@ -307,9 +298,9 @@ std::string renderComparePage(const CompareSide& a, const CompareSide& b) {
         const GpuTestResult* gb = find(y.score);
         if (!ga && !gb) continue;
         const auto cell = [](const GpuTestResult* g, std::uint64_t GpuTestResult::*m) {
-            return g ? groupedNumber(std::int64_t(g->*m)) : std::string("&#8212;");
+            return g ? grouped(std::int64_t(g->*m)) : std::string("&#8212;");
         };
-        h += "<tr><td>" + std::string(kSceneNames[id - 1]) + "</td><td class=\"num\">" + cell(ga, &GpuTestResult::average) +
+        h += "<tr><td>" + std::string(scene.title) + "</td><td class=\"num\">" + cell(ga, &GpuTestResult::average) +
              "</td><td class=\"num\">" + cell(gb, &GpuTestResult::average) + "</td><td class=\"num\">" +
              (ga && gb ? percentDiff(std::int64_t(ga->average), std::int64_t(gb->average)) : "&#8212;") +
              "</td><td class=\"num\">" + cell(ga, &GpuTestResult::one_percent) + "</td><td class=\"num\">" +
@@ -336,8 +327,8 @@ std::string renderComparePage(const CompareSide& a, const CompareSide& b) {
         {"Cores / threads", std::to_string(x.processor.core_count) + " / " + std::to_string(x.processor.thread_count),
          std::to_string(y.processor.core_count) + " / " + std::to_string(y.processor.thread_count)},
         {"Clock", std::to_string(x.processor.clock_speed) + " MHz", std::to_string(y.processor.clock_speed) + " MHz"},
-        {"Memory", groupedNumber(std::int64_t(x.computer_system.total_physical_memory >> 20)) + " MiB",
-         groupedNumber(std::int64_t(y.computer_system.total_physical_memory >> 20)) + " MiB"},
+        {"Memory", grouped(std::int64_t(x.computer_system.total_physical_memory >> 20)) + " MiB",
+         grouped(std::int64_t(y.computer_system.total_physical_memory >> 20)) + " MiB"},
         {"Graphics", gpuNames(x), gpuNames(y)},
         {"OpenGL renderer", x.gl_gpu.renderer, y.gl_gpu.renderer},
         {"Driver", x.video_controllers.empty() ? "" : x.video_controllers[0].driver_version,

@@ -4,32 +4,11 @@
 #include <cctype>
 #include <ctime>
 
+#include "server/format.h"
+#include "server/page_parts.h"
 #include "server/pages.h"
 
 namespace {
-
-constexpr const char* kFigureNames[RankFigures::kCount] = {
-    "Integer, one thread", "Integer, all threads", "Floating point, one thread", "Floating point, all threads",
-    "Flux Core", "Electron", "City", "Clouds"};
-
-std::string grouped(std::int64_t value) {
-    const std::string digits = std::to_string(value < 0 ? -value : value);
-    std::string out = value < 0 ? "-" : "";
-    for (std::size_t i = 0; i < digits.size(); ++i) {
-        if (i && (digits.size() - i) % 3 == 0) out += ',';
-        out += digits[i];
-    }
-    return out;
-}
-
-std::string day(std::int64_t ms) {
-    const std::time_t t = std::time_t(ms / 1000);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char buffer[32];
-    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M UTC", &tm);
-    return buffer;
-}
 
 int percentBelow(const ModelStanding& s) {
     // The others: this result is one of the total.
@@ -62,7 +41,7 @@ std::string table(const std::string& modelName, const std::vector<FigureStanding
                     "<th class=\"num\">Faster than</th><th>Verdict</th></tr></thead><tbody>";
     for (const FigureStanding& f : rows) {
         const std::string verdict = modelVerdict(f.value, f.standing);
-        h += "<tr data-figure=\"" + std::string(kFigureColumns[f.figure]) + "\"><td>" + kFigureNames[f.figure] +
+        h += "<tr data-figure=\"" + std::string(kFigureColumns[f.figure]) + "\"><td>" + figureTitle(f.figure) +
              "</td><td class=\"num\">" + grouped(f.value) + unit + "</td><td class=\"num\">" +
              grouped(f.standing.median) + unit + "</td><td class=\"num\">" + grouped(f.standing.p25) +
              "&#8211;" + grouped(f.standing.p75) + "</td><td class=\"num\">" +
@@ -142,6 +121,9 @@ std::string modelStandingSection(const ModelStandingView& v) {
     return h + "</section>";
 }
 
+// The figures of a machine's earlier runs, in the order of the table's columns.
+constexpr RankFigure kHistoryFigures[] = {kIntegerBest, kFloatBest, kIntegerSingle, kFloatSingle, kScene2Average};
+
 std::string historySection(const std::vector<HistoryEntry>& history) {
     std::string h = "<section class=\"card\" id=\"history\"><h2>Earlier runs of this machine</h2>";
     if (history.empty()) {
@@ -149,11 +131,11 @@ std::string historySection(const std::vector<HistoryEntry>& history) {
     }
     h += "<p class=\"lead\">Found by a keyed hash of the machine's identifier; the identifier itself is never "
          "published.</p><table><thead><tr><th>When</th>";
-    for (std::size_t i : {1, 3, 0, 2, 5}) h += std::string("<th class=\"num\">") + kFigureNames[i] + "</th>";
+    for (std::size_t i : kHistoryFigures) h += "<th class=\"num\">" + figureTitle(i) + "</th>";
     h += "</tr></thead><tbody>";
     for (const HistoryEntry& e : history) {
-        h += "<tr><td><a href=\"/benchmarks/" + e.id + "\">" + day(e.receivedAtMs) + "</a></td>";
-        for (std::size_t i : {1, 3, 0, 2, 5}) {
+        h += "<tr><td><a href=\"/benchmarks/" + e.id + "\">" + shortDate(e.receivedAtMs) + " UTC</a></td>";
+        for (std::size_t i : kHistoryFigures) {
             const auto& v = e.figures.values[i];
             h += "<td class=\"num\">" + (v ? grouped(*v) : std::string("&#8211;")) + "</td>";
         }
@@ -174,36 +156,3 @@ std::string compareSection(const std::string& id, const ModelStandingView& view)
     return h + "</section>";
 }
 
-const char* const kModelStyle = R"css(
-.model+.model{margin-top:20px}
-.model h3{margin:0 0 4px;font-size:15.5px}
-.model .headline{margin:0 0 8px;font-size:17px;color:var(--text)}
-.few{color:var(--p10);margin:4px 0 10px}
-.verdict{display:inline-block;border-radius:999px;padding:1px 10px;font-size:13px;font-weight:600;border:1px solid var(--line)}
-.verdict.expected{color:var(--avg);border-color:rgba(52,211,153,.5)}
-.verdict.below{color:var(--p1);border-color:rgba(251,113,133,.6)}
-.verdict.above{color:var(--int);border-color:rgba(56,189,248,.6)}
-.verdict.none{color:var(--muted)}
-)css";
-
-// The rules of the browsing pages (server/page_browse.cpp), kept here with the other
-// additions so that every page file links against the same stylesheet.
-const char* const kBrowseStyle = R"css(
-nav.browse{display:flex;flex-wrap:wrap;align-items:center;gap:8px 18px;margin:16px 0 0;font-size:14px}
-nav.browse form{display:flex;gap:6px;flex:1;min-width:260px}
-nav.browse input{flex:1;background:var(--card2);border:1px solid var(--line);border-radius:8px;color:var(--text);padding:7px 10px;font:inherit}
-nav.browse button,.compare-form button{background:var(--accent);border:0;border-radius:8px;color:var(--bg);font-weight:600;padding:7px 14px;font:inherit;font-weight:600}
-.hidden{position:absolute;left:-9999px}
-.scroll{overflow-x:auto}
-th a{color:inherit}
-.export{margin:14px 0 0;font-size:13.5px;color:var(--muted)}
-.pager{display:flex;gap:18px;align-items:center;justify-content:center;margin:16px 0 0;font-size:14px}
-.diff.up{color:var(--avg)}.diff.down{color:var(--p1)}.diff.same{color:var(--muted)}
-tr.differs td{background:rgba(251,191,36,.14);color:var(--text)}
-.mark{font-size:11px;font-weight:600;color:var(--p10);text-transform:uppercase;letter-spacing:.06em;margin-left:6px}
-.vs{color:var(--muted);font-weight:400;font-size:24px}
-.key{display:inline-block;width:10px;height:10px;border-radius:50%;margin-right:5px}.key.a{background:var(--int)}.key.b{background:var(--float)}
-.compare h3,#compare-cpu h3{margin:14px 0 4px;font-size:15px}
-.compare-form{display:flex;flex-wrap:wrap;gap:8px;align-items:center;margin:10px 0 0}
-.compare-form input{flex:1;min-width:240px;background:var(--card2);border:1px solid var(--line);border-radius:8px;color:var(--text);padding:7px 10px;font:inherit}
-)css";

@@ -42,7 +42,3 @@ std::string historySection(const std::vector<HistoryEntry>& history);
 // "Compare with…": a form for another result's identifier or address, and a link to the
 // result of its processor model nearest the model's median.
 std::string compareSection(const std::string& id, const ModelStandingView& view);
-
-// Appended to the stylesheet, as the checks' rules are.
-extern const char* const kModelStyle;
-extern const char* const kBrowseStyle;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/text.h"
+
 bool RateLimiter::allow(const std::string& address, Clock::time_point now) {
     if (perMinute_ == 0) return true;
     const double capacity = perMinute_;
@@ -37,9 +39,7 @@ void RateLimiter::forgetIdle(Clock::time_point now) {
 std::string clientAddress(const std::string& peer, const std::string& forwardedFor,
                           bool behindProxy) {
     if (!behindProxy || forwardedFor.empty()) return peer;
-    std::string last = forwardedFor.substr(forwardedFor.rfind(',') + 1);
-    const auto first = last.find_first_not_of(" \t");
-    if (first == std::string::npos) return peer;
-    const auto end = last.find_last_not_of(" \t");
-    return last.substr(first, end - first + 1);
+    const std::string_view last = trim(std::string_view(forwardedFor).substr(forwardedFor.rfind(',') + 1), " \t");
+    if (last.empty()) return peer;
+    return std::string(last);
 }

@@ -2,6 +2,17 @@
 
 #include "server/database_url.h"
 
+namespace {
+
+// ", cpu_integer_single BIGINT, ..." for the table's ranked figures.
+std::string rankFigureColumns() {
+    std::string sql;
+    for (const char* column : kFigureColumns) sql += std::string(", ") + column + " BIGINT";
+    return sql;
+}
+
+}  // namespace
+
 const std::vector<std::vector<std::string>>& schemaSteps() {
     static const std::vector<std::vector<std::string>> steps = [] {
         std::vector<std::string> first = {
@@ -9,11 +20,7 @@ const std::vector<std::vector<std::string>>& schemaSteps() {
             " id TEXT PRIMARY KEY,"
             " digest TEXT NOT NULL UNIQUE,"
             " document TEXT NOT NULL,"
-            " received_at BIGINT NOT NULL,"
-            " cpu_integer_single BIGINT, cpu_integer_best BIGINT,"
-            " cpu_float_single BIGINT, cpu_float_best BIGINT,"
-            " scene1_average BIGINT, scene2_average BIGINT,"
-            " scene3_average BIGINT, scene4_average BIGINT)",
+            " received_at BIGINT NOT NULL" + rankFigureColumns() + ")",
             "CREATE INDEX results_received_at ON results (received_at)"};
         for (const char* column : kFigureColumns) {
             first.push_back(std::string("CREATE INDEX results_") + column + " ON results (" +

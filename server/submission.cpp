@@ -7,12 +7,9 @@
 #include <nlohmann/json.hpp>
 
 #include "core/document.h"
+#include "core/text.h"
 
 using nlohmann::json;
-
-const std::array<const char*, RankFigures::kCount> kFigureColumns = {
-    "cpu_integer_single", "cpu_integer_best", "cpu_float_single", "cpu_float_best",
-    "scene1_average",     "scene2_average",   "scene3_average",   "scene4_average"};
 
 namespace {
 
@@ -37,11 +34,8 @@ std::string lower(std::string_view text) {
     return out;
 }
 
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
+// HTTP's optional white space around header values and parameters.
+constexpr std::string_view kHttpSpace = " \t";
 
 SubmissionCheck refuse(int status, const char* sentence, std::string detail) {
     SubmissionCheck check;
@@ -67,11 +61,11 @@ std::vector<const std::string*> stringsOf(const SystemInventory& inv) {
 
 RankFigures rankFiguresOf(const StageResults& score) {
     RankFigures figures;
-    cpuFigures(score.cpu_integer, figures.values[0], figures.values[1]);
-    cpuFigures(score.cpu_float, figures.values[2], figures.values[3]);
+    cpuFigures(score.cpu_integer, figures.values[kIntegerSingle], figures.values[kIntegerBest]);
+    cpuFigures(score.cpu_float, figures.values[kFloatSingle], figures.values[kFloatBest]);
     for (const GpuTestResult& r : score.gpu) {
-        if (r.id >= 1 && r.id <= 4 && !figures.values[3 + r.id]) {
-            figures.values[3 + r.id] = clamp64(r.average);
+        if (sceneById(r.id) && !figures.values[sceneAverageFigure(r.id)]) {
+            figures.values[sceneAverageFigure(r.id)] = clamp64(r.average);
         }
     }
     return figures;
@@ -79,18 +73,18 @@ RankFigures rankFiguresOf(const StageResults& score) {
 
 bool isJsonContentType(std::string_view contentType) {
     const auto semicolon = contentType.find(';');
-    if (lower(trim(contentType.substr(0, semicolon))) != "application/json") return false;
+    if (lower(trim(contentType.substr(0, semicolon), kHttpSpace)) != "application/json") return false;
     // The only parameter that matters is the charset, and JSON is UTF-8.
     std::string_view rest =
         semicolon == std::string_view::npos ? std::string_view() : contentType.substr(semicolon + 1);
     while (!rest.empty()) {
         const auto next = rest.find(';');
-        const std::string_view param = trim(rest.substr(0, next));
+        const std::string_view param = trim(rest.substr(0, next), kHttpSpace);
         rest = next == std::string_view::npos ? std::string_view() : rest.substr(next + 1);
         const auto eq = param.find('=');
         if (eq == std::string_view::npos) continue;
-        if (lower(trim(param.substr(0, eq))) != "charset") continue;
-        std::string_view value = trim(param.substr(eq + 1));
+        if (lower(trim(param.substr(0, eq), kHttpSpace)) != "charset") continue;
+        std::string_view value = trim(param.substr(eq + 1), kHttpSpace);
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
             value = value.substr(1, value.size() - 2);
         }

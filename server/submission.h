@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/protocol.h"
 #include "core/records.h"
 
 inline constexpr std::size_t kMaxBodyBytes = 64 * 1024;
@@ -18,19 +19,12 @@ inline constexpr std::size_t kMaxCpuResults = 11;
 inline constexpr std::size_t kMaxGpuResults = 4;
 inline constexpr std::size_t kMaxVideoControllers = 16;
 
-// The thread counts of the CPU test, in the order it runs them.
-inline constexpr std::array<std::uint64_t, 11> kThreadCounts = {1, 2, 4, 6, 8, 12, 16, 24, 32, 48, 64};
-
 // Figures the pages rank results by. Empty where the result has no such figure.
 struct RankFigures {
-    static constexpr std::size_t kCount = 8;
-    // cpu_integer single, cpu_integer best, cpu_float single, cpu_float best,
-    // scene 1..4 average
+    static constexpr std::size_t kCount = kRankFigureCount;
+    // indexed by RankFigure
     std::array<std::optional<std::int64_t>, kCount> values;
 };
-
-// Column names of the figures, in the order of RankFigures::values.
-extern const std::array<const char*, RankFigures::kCount> kFigureColumns;
 
 RankFigures rankFiguresOf(const StageResults& score);
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/Gui.h"
+#include "shell/Gui.h"
 #include "assets/assets.h"
 #include "core/globals.h"
 

@@ -1,6 +1,6 @@
 #pragma once
-#include "app/Stage.h"
-#include "stages/CpuEngine.h"
+#include "shell/Stage.h"
+#include "cpu/CpuEngine.h"
 
 #include <memory>
 

@@ -4,7 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/Stage.h"
+#include "shell/Stage.h"
+#include "core/protocol.h"
 #include "core/records.h"
 #include "render/ShaderProgram.h"
 
@@ -39,7 +40,7 @@ class GpuBenchmark : public Stage {
 public:
     static constexpr std::int64_t kWarmUpNanoseconds = 1'000'000'000;
     static constexpr double kSampleWindowSeconds = 0.01;
-    static constexpr unsigned kSceneCount = 4;
+    static constexpr unsigned kSceneCount = kScenes.size();
 
     GpuBenchmark(const char* fragmentSource, std::int64_t durationSeconds, const char* title, std::uint64_t id,
                  GpuClocks clocks = {});

@@ -2,7 +2,7 @@
 
 #include <imgui.h>
 
-#include "app/Gui.h"
+#include "shell/Gui.h"
 #include "core/globals.h"
 
 void SubmitStage::drawGui() {

@@ -1,5 +1,5 @@
 #pragma once
-#include "app/Stage.h"
+#include "shell/Stage.h"
 
 // The last stage: keeps "Submitting results, please wait..." on screen while the shell sends
 // the results, which blocks the frame. It finishes at once and measures nothing.

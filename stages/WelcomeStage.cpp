@@ -2,7 +2,7 @@
 
 #include <imgui.h>
 
-#include "app/Gui.h"
+#include "shell/Gui.h"
 #include "assets/assets.h"
 #include "core/globals.h"
 #include "sysinfo/power.h"

@@ -2,7 +2,7 @@
 #include <memory>
 #include <string>
 
-#include "app/Stage.h"
+#include "shell/Stage.h"
 
 class WelcomeStage : public Stage {
 public:

@@ -18,6 +18,8 @@
 #include <system_error>
 #include <utility>
 
+#include "core/text.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -61,15 +63,7 @@ std::optional<std::string> readFile(const fs::path& path, std::size_t limit = kS
     return out;
 }
 
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
-    return s;
-}
+bool isSpace(char c) { return c != '\0' && kCSpace.find(c) != std::string_view::npos; }
 
 std::optional<std::string> readTrimmed(const fs::path& path) {
     auto text = readFile(path);
@@ -117,7 +111,7 @@ std::optional<std::int32_t> toInt32(std::uint64_t v) {
 }
 
 void putText(ProviderRow& row, std::string_view name, std::string_view bytes) {
-    row.insert_or_assign(std::string(name), ProviderValue(toValidUtf8(bytes)));
+    row.insert_or_assign(std::string(name), ProviderValue(sanitizeUtf8(bytes)));
 }
 
 void putInt(ProviderRow& row, std::string_view name, std::optional<std::uint64_t> v) {
@@ -173,7 +167,7 @@ std::optional<std::string> applicationSpecificId(const std::string& machineIdHex
 
 std::optional<std::string> machineUuid(const fs::path& root) {
     if (auto uuid = readTrimmed(root / "sys/class/dmi/id/product_uuid"); uuid && !uuid->empty())
-        return upperAscii(toValidUtf8(*uuid));
+        return upperAscii(sanitizeUtf8(*uuid));
     // product_uuid is readable by root only; an identifier derived from the machine id is
     // the stable stand-in.
     auto id = readTrimmed(root / "etc/machine-id");
@@ -421,11 +415,11 @@ PciNames lookupPciNames(const fs::path& root, const std::set<std::uint64_t>& ven
                 if (auto e = pciIdsEntry(line)) {
                     vendor = e->first;
                     inVendor = true;
-                    if (vendors.count(e->first) != 0) names.vendors[e->first] = toValidUtf8(e->second);
+                    if (vendors.count(e->first) != 0) names.vendors[e->first] = sanitizeUtf8(e->second);
                 }
             } else if (inVendor && line.size() > 1 && line[1] != '\t') {
                 if (auto e = pciIdsEntry(std::string_view(line).substr(1)); e && devices.count({vendor, e->first}) != 0)
-                    names.devices[{vendor, e->first}] = toValidUtf8(e->second);
+                    names.devices[{vendor, e->first}] = sanitizeUtf8(e->second);
             }
         }
         break;

@@ -17,7 +17,3 @@ std::string wideToUtf8(const wchar_t* w);
 // the "C" locale (space, \t, \n, \v, \f, \r). Leading and inner white space stay, and a
 // byte of 0x80 or above is never removed.
 void trimTrailingSpace(std::string& s);
-
-// Bytes that should be UTF-8 but come from firmware or files, made valid: every byte
-// that does not start a well-formed sequence becomes U+FFFD.
-std::string toValidUtf8(std::string_view bytes);

@@ -28,10 +28,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/Application.h"
+#include "shell/Application.h"
 #include "platform/platform.h"
 #include "stages/CpuBenchmarkStage.h"
-#include "stages/CpuEngine.h"
+#include "cpu/CpuEngine.h"
 
 namespace {
 

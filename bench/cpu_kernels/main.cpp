@@ -9,7 +9,7 @@
 #include "cpu/FloatingPointBenchmark.h"
 #include "cpu/IntegerBenchmark.h"
 #include "platform/platform.h"
-#include "stages/CpuEngine.h"
+#include "cpu/CpuEngine.h"
 
 #include <algorithm>
 #include <chrono>

@@ -16,25 +16,17 @@
 #include <string>
 #include <vector>
 
-#include "app/Application.h"
+#include "shell/Application.h"
 #include "assets/assets.h"
 #include "core/globals.h"
+#include "core/protocol.h"
 #include "render/Model.h"
 #include "stages/GpuBenchmark.h"
 
 namespace {
 
-struct Scene {
-    const char* key;
-    const char* title;
-    const unsigned char* source;
-    std::int64_t duration;
-};
-
-const Scene kScenes[] = {{"flux_core", "Flux Core", fluxCoreShaderData, 23},
-                         {"electron", "Electron", electronShaderData, 15},
-                         {"city", "City", cityShaderData, 22},
-                         {"clouds", "Clouds", cloudsShaderData, 15}};
+// The scenes of the run (core/protocol.h), with their durations unless --seconds is given.
+using Scene = SceneInfo;
 
 double processCpuSeconds() {
     timespec t{};
@@ -90,7 +82,7 @@ Figures runStage(const Scene& scene, std::int64_t seconds) {
     std::shared_ptr<CountingStage> stage;
     Application app(
         [&] {
-            stage = std::make_shared<CountingStage>(asText(scene.source), seconds, scene.title, 1);
+            stage = std::make_shared<CountingStage>(sceneShader(scene.key), seconds, scene.title, 1);
             return StageQueue{stage};
         },
         nullptr);
@@ -127,7 +119,7 @@ Figures runBare(const Scene& scene, std::int64_t seconds) {
 
     Figures figures;
     {
-        auto program = buildShaderProgram(asText(scene.source), modelVertexShader);
+        auto program = buildShaderProgram(sceneShader(scene.key), modelVertexShader);
         auto quad = makeQuadModel(program);
         const GLint inTime = glGetUniformLocation(program->handle, "inTime");
         const Mesh& mesh = quad->meshes.front();
@@ -188,7 +180,7 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> lines;
     for (const Scene* scene : scenes) {
-        const std::int64_t duration = seconds ? seconds : scene->duration;
+        const std::int64_t duration = seconds ? seconds : scene->durationSeconds;
         for (int round = 1; round <= rounds; ++round) {
             const Figures stage = runStage(*scene, duration);
             const Figures bare = runBare(*scene, duration);

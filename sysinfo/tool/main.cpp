@@ -8,8 +8,7 @@
 #include <iostream>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
+#include "core/document.h"
 #include "sysinfo/inventory.h"
 #include "sysinfo/power.h"
 #ifndef _WIN32
@@ -17,45 +16,6 @@
 #endif
 
 namespace {
-
-nlohmann::json toJson(const SystemInventory& inv) {
-    using nlohmann::json;
-    json controllers = json::array();
-    for (const VideoControllerInfo& v : inv.video_controllers)
-        controllers.push_back({{"name", v.name},
-                               {"description", v.description},
-                               {"driver_version", v.driver_version},
-                               {"pnp_device_id", v.pnp_device_id}});
-    json cpuInteger = json::array(), cpuFloat = json::array(), gpu = json::array();
-    for (const CpuTestResult& r : inv.score.cpu_integer)
-        cpuInteger.push_back({{"thread_count", r.thread_count}, {"score", r.score}});
-    for (const CpuTestResult& r : inv.score.cpu_float)
-        cpuFloat.push_back({{"thread_count", r.thread_count}, {"score", r.score}});
-    for (const GpuTestResult& r : inv.score.gpu)
-        gpu.push_back({{"id", r.id}, {"average", r.average}, {"ten_percent", r.ten_percent}, {"one_percent", r.one_percent}});
-    return {
-        {"windows_uuid", inv.windows_uuid},
-        {"windows_version", inv.windows_version},
-        {"computer_system",
-         {{"form_factor", inv.computer_system.form_factor},
-          {"total_physical_memory", inv.computer_system.total_physical_memory},
-          {"manufacturer", inv.computer_system.manufacturer},
-          {"model", inv.computer_system.model}}},
-        {"processor",
-         {{"manufacturer", inv.processor.manufacturer},
-          {"name", inv.processor.name},
-          {"socket", inv.processor.socket},
-          {"clock_speed", inv.processor.clock_speed},
-          {"core_count", inv.processor.core_count},
-          {"thread_count", inv.processor.thread_count},
-          {"l2_cache", inv.processor.l2_cache},
-          {"l3_cache", inv.processor.l3_cache}}},
-        {"video_controllers", controllers},
-        {"gl_gpu", {{"vendor", inv.gl_gpu.vendor}, {"renderer", inv.gl_gpu.renderer}}},
-        {"resolution", {{"width", inv.width}, {"height", inv.height}}},
-        {"score", {{"cpu_integer", cpuInteger}, {"cpu_float", cpuFloat}, {"gpu", gpu}}},
-    };
-}
 
 void usage(std::FILE* to) {
     std::fprintf(to,

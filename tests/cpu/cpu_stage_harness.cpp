@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "app/Application.h"
+#include "shell/Application.h"
 #include "stages/CpuBenchmarkStage.h"
 #include "stages/SubmitStage.h"
 #include "tests/support/harness.h"

@@ -1,4 +1,4 @@
-#include "stages/CpuEngine.h"
+#include "cpu/CpuEngine.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // and the results handed to the finishing action.
 #include <string>
 
-#include "app/Application.h"
+#include "shell/Application.h"
 #include "assets/assets.h"
 #include "stages/GpuBenchmark.h"
 #include "stages/SubmitStage.h"

@@ -120,16 +120,7 @@ protected:
     std::shared_ptr<FakeClocks> clocks = std::make_shared<FakeClocks>();
 };
 
-struct Scene {
-    const char* file;
-    const char* title;
-    const unsigned char* source;
-};
-
-const Scene kScenes[] = {{"flux_core", "Flux Core", fluxCoreShaderData},
-                         {"electron", "Electron", electronShaderData},
-                         {"city", "City", cityShaderData},
-                         {"clouds", "Clouds", cloudsShaderData}};
+using Scene = SceneInfo;
 
 constexpr double kFirstMoment = 3.0;
 constexpr double kSecondMoment = 9.5;
@@ -137,7 +128,8 @@ constexpr double kSecondMoment = 9.5;
 TEST_F(SceneTest, EverySceneBuildsAndDrawsAMovingPicture) {
     for (const Scene& scene : kScenes) {
         SCOPED_TRACE(scene.title);
-        const char* source = asText(scene.source);
+        const char* source = sceneShader(scene.key);
+        ASSERT_NE(source, nullptr) << "no shader for " << scene.key;
         EXPECT_GT(std::strlen(source), 0u) << "the scene source is an empty placeholder";
 
         auto stage = makeStage(source, scene.title);
@@ -166,14 +158,14 @@ TEST_F(SceneTest, SavesScreenshots) {
     stbi_flip_vertically_on_write(1);  // GL rows run bottom-up
     for (const Scene& scene : kScenes) {
         SCOPED_TRACE(scene.title);
-        auto stage = makeStage(asText(scene.source), scene.title);
+        auto stage = makeStage(sceneShader(scene.key), scene.title);
         testing::internal::CaptureStderr();
         stage->start();
         testing::internal::GetCapturedStderr();
         for (double moment : {kFirstMoment, kSecondMoment}) {
             const Image image = render(*stage, moment, 640, 360);
             const std::string file =
-                (dir / (std::string(scene.file) + "-" + std::to_string(static_cast<int>(moment * 10)) + ".png")).string();
+                (dir / (std::string(scene.key) + "-" + std::to_string(static_cast<int>(moment * 10)) + ".png")).string();
             EXPECT_NE(stbi_write_png(file.c_str(), image.width, image.height, 4, image.rgba.data(), image.width * 4), 0)
                 << file;
         }

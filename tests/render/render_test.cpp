@@ -9,7 +9,7 @@
 #include <stb/stb_image.h>
 #include <stb/stb_image_write.h>
 
-#include "app/Stage.h"
+#include "shell/Stage.h"
 #include "assets/assets.h"
 #include "core/globals.h"
 #include "render/Model.h"

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "app/submit_results.h"
 #include "report/submission.h"
 #include "tests/report/sample_inventory.h"
 

@@ -1,14 +1,14 @@
 #!/usr/bin/env python3
 """Checks the result page's chart colours for people with colour-vision deficiencies.
 
-Reads the chart colours of each colour scheme from the page's style sheet (server/pages.cpp),
+Reads the chart colours of each colour scheme from the page's style sheet (server/pages.css),
 simulates protanopia, deuteranopia and tritanopia (Machado, Oliveira and Fernandes 2009,
 severity 1, applied in linear RGB), and prints for every scheme and vision the smallest
 CIEDE2000 difference between the colours that a chart sets side by side, and each colour's
 contrast with the card behind it. Exits 1 when two colours come closer than MIN_DELTA_E
 in any vision, or a colour has less than 3:1 contrast with its background.
 
-Usage: palette_check.py path/to/pages.cpp
+Usage: palette_check.py path/to/pages.css
 """
 import math
 import re

@@ -16,8 +16,8 @@
 #include <imgui.h>
 #include <imgui_internal.h>
 
-#include "app/Application.h"
-#include "app/Gui.h"
+#include "shell/Application.h"
+#include "shell/Gui.h"
 #include "core/globals.h"
 #include "stages/CpuBenchmarkStage.h"
 #include "stages/SubmitStage.h"

@@ -8,7 +8,7 @@
 #include <imgui.h>
 #include <imgui_internal.h>
 
-#include "app/Gui.h"
+#include "shell/Gui.h"
 
 extern char** environ;
 

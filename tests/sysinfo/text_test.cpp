@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/text.h"
 #include "sysinfo/text.h"
 
 namespace {
@@ -53,7 +54,7 @@ struct ValidCase {
 class ToValidUtf8Cases : public ::testing::TestWithParam<ValidCase> {};
 
 TEST_P(ToValidUtf8Cases, ReplacesWhatIsNotUtf8) {
-    EXPECT_EQ(toValidUtf8(GetParam().input), GetParam().expected);
+    EXPECT_EQ(sanitizeUtf8(GetParam().input), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -2,6 +2,7 @@
 #include "sysinfo/WmiConnection.h"
 #include "sysinfo/inventory.h"
 #include "sysinfo/power.h"
+#include "core/text.h"
 #include "sysinfo/text.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +18,7 @@ namespace {
 
 // Well-formed for a text the layer hands out: valid UTF-8 without trailing white space.
 void expectCleanText(const std::string& text, const char* what) {
-    EXPECT_EQ(toValidUtf8(text), text) << what;
+    EXPECT_EQ(sanitizeUtf8(text), text) << what;
     if (!text.empty()) {
         EXPECT_FALSE(std::isspace(static_cast<unsigned char>(text.back()))) << what;
     }

@@ -1,7 +1,7 @@
 #pragma once
 #include <imgui.h>
 
-#include "app/Stage.h"
+#include "shell/Stage.h"
 #include "core/globals.h"
 
 // Every on-screen window is placed by code each frame and sized to its content.

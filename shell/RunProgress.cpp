@@ -1,4 +1,4 @@
-#include "app/RunProgress.h"
+#include "shell/RunProgress.h"
 
 #include <cmath>
 

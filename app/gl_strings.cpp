@@ -1,4 +1,4 @@
-#include "report/gl_strings.h"
+#include "app/gl_strings.h"
 
 #include <glad/gl.h>
 

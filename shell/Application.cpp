@@ -1,4 +1,4 @@
-#include "app/Application.h"
+#include "shell/Application.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,8 +8,8 @@
 #include <imgui_impl_glfw.h>
 #include <imgui_impl_opengl3.h>
 
-#include "app/Gui.h"
-#include "app/RunProgress.h"
+#include "shell/Gui.h"
+#include "shell/RunProgress.h"
 #include "assets/assets.h"
 #include "core/globals.h"
 #include "platform/platform.h"

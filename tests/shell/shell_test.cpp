@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/RunProgress.h"
+#include "shell/RunProgress.h"
 #include "tests/support/command.h"
 #include "tests/support/display.h"
 

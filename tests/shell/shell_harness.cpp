@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/Application.h"
+#include "shell/Application.h"
 #include "core/globals.h"
 #include "tests/support/harness.h"
 #include "tests/support/screenshots.h"

@@ -3,6 +3,7 @@
 // each on 1 to 64 worker threads, and the state that the stage shows and collects.
 // Nothing here touches GL, so it runs and is tested without a window.
 
+#include "core/protocol.h"
 #include "core/records.h"
 #include "cpu/CpuBenchmark.h"
 
@@ -19,7 +20,6 @@
 enum class CpuWorkload { Integer, FloatingPoint };
 
 // Worker counts of the tests, the same on every machine.
-inline constexpr std::array<std::uint64_t, 11> kThreadCounts = {1, 2, 4, 6, 8, 12, 16, 24, 32, 48, 64};
 inline constexpr std::size_t kCpuTestCount = 2 * kThreadCounts.size();
 
 struct CpuEngineOptions {

@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/Stage.h"
+#include "shell/Stage.h"
 #include "render/gl.h"
 
 using StageQueue = std::deque<std::shared_ptr<Stage>>;

@@ -1,4 +1,4 @@
-#include "app/Stage.h"
+#include "shell/Stage.h"
 
 #include "core/globals.h"
 

@@ -1,4 +1,4 @@
-#include "stages/CpuEngine.h"
+#include "cpu/CpuEngine.h"
 
 #include "cpu/FloatingPointBenchmark.h"
 #include "cpu/IntegerBenchmark.h"

@@ -1,0 +1,236 @@
+// The service's routes: the submission, the result pages and browsing, and how each
+// request is logged.
+#include "server/service.h"
+
+#include <httplib.h>
+#include <sys/socket.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+#include <nlohmann/json.hpp>
+
+#include "core/document.h"
+#include "server/browse_routes.h"
+#include "server/history.h"
+#include "server/identifier.h"
+#include "server/pages.h"
+#include "server/recheck.h"
+#include "server/service_log.h"
+#include "server/submission.h"
+
+namespace {
+
+constexpr std::size_t kMaxDrainBytes = 16 * 1024 * 1024;
+
+constexpr const char* kTextType = "text/plain; charset=utf-8";
+constexpr const char* kHtmlType = "text/html; charset=utf-8";
+constexpr const char* kJsonType = "application/json; charset=utf-8";
+constexpr const char* kUnknownResult = "No benchmark result has this identifier.";
+
+thread_local std::chrono::steady_clock::time_point requestStart{};
+thread_local std::string refusalDetail;
+
+std::int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+
+void sendText(httplib::Response& res, int status, const std::string& text) {
+    res.status = status;
+    res.set_content(text, kTextType);
+}
+
+void sendPage(httplib::Response& res, int status, const std::string& html) {
+    res.status = status;
+    res.set_header("Content-Security-Policy", pageContentSecurityPolicy());
+    res.set_content(html, kHtmlType);
+}
+
+bool isApiPath(const std::string& path) { return path.rfind("/api/", 0) == 0; }
+
+}  // namespace
+
+void ResultService::installRoutes() {
+    httplib::Server& s = *server_;
+
+    s.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+        requestStart = std::chrono::steady_clock::now();
+        refusalDetail.clear();
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+
+    s.set_logger([](const httplib::Request& req, const httplib::Response& res) {
+        std::string duration = "-";
+        if (requestStart != std::chrono::steady_clock::time_point{}) {
+            const double ms =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - requestStart)
+                    .count();
+            char buffer[32];
+            std::snprintf(buffer, sizeof buffer, "%.2fms", ms);
+            duration = buffer;
+        }
+        const auto orDash = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
+        std::string line = timestamp() + " " + orDash(oneLine(req.method, 16)) + " " + orDash(oneLine(req.path)) + " " +
+                           std::to_string(res.status) + " " + duration + " " + req.remote_addr;
+        if (!refusalDetail.empty()) line += " (" + oneLine(refusalDetail) + ")";
+        logLine(line);
+        requestStart = {};
+        refusalDetail.clear();
+    });
+
+    // Fills in a body for refusals that the HTTP layer produced itself (oversized body,
+    // unknown path, malformed request), in the form the caller expects.
+    s.set_error_handler(httplib::Server::HandlerWithResponse(
+        [](const httplib::Request& req, httplib::Response& res) {
+        if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+        if (res.status == 413) {
+            refusalDetail = "body over the size limit";
+            sendText(res, 413, refusal::kTooLarge);
+        } else if (res.status == 404) {
+            if (isApiPath(req.path)) {
+                sendText(res, 404, kUnknownResult);
+            } else {
+                sendPage(res, 404, renderNotFoundPage());
+            }
+        } else if (res.status >= 500) {
+            sendText(res, res.status, "Something went wrong on our side, please try again later.");
+        } else {
+            sendText(res, res.status, "This request could not be understood.");
+        }
+        return httplib::Server::HandlerResponse::Handled;
+    }));
+
+    s.set_exception_handler([](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
+        try {
+            if (ep) std::rethrow_exception(ep);
+        } catch (const std::exception& e) {
+            refusalDetail = e.what();
+        } catch (...) {
+            refusalDetail = "unknown exception";
+        }
+        if (isApiPath(req.path)) {
+            sendText(res, 500, "Something went wrong on our side, please try again later.");
+        } else {
+            sendPage(res, 500, renderErrorPage());
+        }
+    });
+
+    // The body is read here rather than by the library, which caps a body sent with a
+    // length but would keep the whole of one sent in chunks.
+    s.Post("/api/benchmarks", [this](const httplib::Request& req, httplib::Response& res,
+                                     const httplib::ContentReader& readContent) {
+        // Past the limit the rest is read and dropped, so that the connection stays in step
+        // and the client hears the refusal; past the drain limit as well, it is not worth it.
+        std::string body;
+        std::size_t received = 0;
+        const bool complete = readContent([&](const char* data, std::size_t length) {
+            received += length;
+            if (received <= kMaxBodyBytes) body.append(data, length);
+            return received <= kMaxDrainBytes;
+        });
+        if (received > kMaxBodyBytes || res.status == 413) {
+            refusalDetail = "body over the size limit";
+            if (!complete) res.set_header("Connection", "close");
+            return sendText(res, 413, refusal::kTooLarge);
+        }
+        if (!complete) {
+            refusalDetail = "body not received";
+            res.set_header("Connection", "close");
+            return sendText(res, 400, refusal::kNotJson);
+        }
+
+        const std::size_t forwarded = req.get_header_value_count("X-Forwarded-For");
+        const std::string address = clientAddress(
+            req.remote_addr,
+            forwarded ? req.get_header_value("X-Forwarded-For", forwarded - 1) : std::string(),
+            options_.plainHttp);
+        if (!limiter_.allow(address)) {
+            refusalDetail = "rate limit for " + address;
+            res.set_header("Retry-After", "60");
+            return sendText(res, 429, refusal::kRateLimited);
+        }
+        SubmissionCheck check = checkSubmission(req.get_header_value("Content-Type"), body, options_.salt);
+        if (check.status != 0) {
+            refusalDetail = check.detail;
+            return sendText(res, check.status, check.sentence);
+        }
+        addModelNames(check.inventory, models_);
+        std::future<std::string> stored =
+            writer_.submit(NewResult{check.digest, std::move(body), nowMs(),
+                                     rankedFiguresOf(check.inventory), kChecksVersion,
+                                     derivedColumnsOf(check.inventory, machineKey_), kDerivedVersion});
+        std::string id;
+        try {
+            id = stored.get();
+        } catch (const std::exception& e) {
+            refusalDetail = std::string("store failed: ") + e.what();
+            return sendText(res, 503, refusal::kNotStored);
+        }
+        // The body is the bare identifier: the client appends it to the page address as is.
+        res.status = 201;
+        res.set_header("Location", "/benchmarks/" + id);
+        res.set_content(id, kTextType);
+    });
+
+    s.Get("/api/benchmarks/([0-9A-Za-z]{12})", [this](const httplib::Request& req, httplib::Response& res) {
+        const auto found = store_.find(req.matches[1]);
+        if (!found) return sendText(res, 404, kUnknownResult);
+        res.set_header("Content-Security-Policy", "default-src 'none'; frame-ancestors 'none'");
+        res.set_header("Cache-Control", "public, max-age=86400, immutable");
+        res.set_content(publicDocument(found->document), kJsonType);
+    });
+
+    s.Get("/api/benchmarks/([0-9A-Za-z]{12})/checks", [this](const httplib::Request& req, httplib::Response& res) {
+        const auto found = store_.find(req.matches[1]);
+        if (!found) return sendText(res, 404, kUnknownResult);
+        const auto document = nlohmann::json::parse(found->document, nullptr, false);
+        const auto parsed = document.is_discarded() ? std::nullopt : parseResultDocument(document);
+        if (!parsed) throw std::runtime_error("stored document " + found->id + " does not parse");
+        nlohmann::json names = nlohmann::json::array();
+        for (const ResultCheck* c : checksOf(parsed->inventory)) names.push_back(c->name);
+        res.set_header("Content-Security-Policy", "default-src 'none'; frame-ancestors 'none'");
+        res.set_header("Cache-Control", "public, max-age=60");
+        res.set_content(names.dump(), kJsonType);
+    });
+
+    s.Get("/methodology", [](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Cache-Control", "public, max-age=3600");
+        sendPage(res, 200, renderMethodologyPage());
+    });
+
+    s.Get("/benchmarks/([0-9A-Za-z]{12})", [this](const httplib::Request& req, httplib::Response& res) {
+        const auto found = store_.find(req.matches[1]);
+        if (!found) return sendPage(res, 404, renderNotFoundPage());
+        std::string whyNot;
+        const auto document = nlohmann::json::parse(found->document, nullptr, false);
+        auto parsed = document.is_discarded() ? std::nullopt : parseResultDocument(document, &whyNot);
+        if (!parsed) throw std::runtime_error("stored document " + found->id + " does not parse: " + whyNot);
+        ResultView view;
+        view.id = found->id;
+        view.receivedAtMs = found->receivedAtMs;
+        view.figures = rankFiguresOf(parsed->inventory.score);
+        view.standing = ranks_.standing(view.figures);
+        view.checks = checksOf(parsed->inventory);
+        if (!view.checks.empty()) {
+            // Not among the ranked results itself: count it in, as a ranked one is.
+            for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
+                if (view.figures.values[i]) ++view.standing.total[i];
+            }
+        }
+        view.models = modelStandingOf(models_, parsed->inventory, view.figures, !view.checks.empty());
+        view.history = machineHistory(store_, machineKey_, parsed->inventory, view.id);
+        view.inventory = std::move(parsed->inventory);
+        res.set_header("Cache-Control", "public, max-age=60");
+        sendPage(res, 200, renderResultPage(view));
+    });
+
+    installBrowseRoutes(s, store_, models_);
+
+    s.Get("/healthz", [](const httplib::Request&, httplib::Response& res) { sendText(res, 200, "ok"); });
+
+    s.Get("/", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/benchmarks"); });
+}
