@@ -169,6 +169,9 @@ void Application::waitForNextFrame(Stage& head, double frameStart) {
     const double before = glfwGetTime();
     if (before < deadline) {
         glfwWaitEventsTimeout(deadline - before);
+        // Woken before the deadline, by a stage that has something new to show: a window
+        // that sizes itself to new text takes its size a frame later, so one more follows.
+        if (glfwGetTime() < deadline - 0.001) followUpFrames = std::max(followUpFrames, 1);
     } else {
         glfwPollEvents();
     }
