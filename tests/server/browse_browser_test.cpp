@@ -15,6 +15,7 @@ namespace {
 using testkit::chromiumArgs;
 using testkit::findChromium;
 using testkit::runProgram;
+using testkit::screenshot;
 using testkit::ServiceProcess;
 
 // A run of a machine whose processor reaches `factor` of the sample's scores.
@@ -86,12 +87,7 @@ TEST(BrowseInBrowser, ResultModelCompareAndSearchPages) {
         EXPECT_NE(dom.find(page.mustHave), std::string::npos) << dom.substr(0, 2000);
         EXPECT_EQ(dom.find("00000000-0000-4000-8000-"), std::string::npos) << "no machine identifier";
         const std::string png = shots + "/" + page.png;
-        std::filesystem::remove(png);
-        args = chromiumArgs(chromium, dir.file("profile-shot" + page.png));
-        args.insert(args.end(), {"--window-size=" + page.size, "--screenshot=" + png, service.baseUrl() + page.path});
-        std::string out;
-        ASSERT_EQ(runProgram(args, &out), 0) << out;
-        ASSERT_TRUE(std::filesystem::exists(png)) << out;
+        ASSERT_EQ(screenshot(chromium, dir.file("profile-shot" + page.png), service.baseUrl() + page.path, png, page.size), "");
         EXPECT_GT(std::filesystem::file_size(png), 30000u) << "a rendered page, not a blank one";
     }
 }

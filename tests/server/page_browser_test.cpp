@@ -23,6 +23,7 @@ namespace {
 using testkit::chromiumArgs;
 using testkit::findChromium;
 using testkit::runProgram;
+using testkit::screenshot;
 using testkit::ServiceProcess;
 
 std::string grouped(std::uint64_t value) {
@@ -179,12 +180,9 @@ TEST(ResultPageInBrowser, ChartsAndFiguresAreInTheDom) {
     std::filesystem::create_directories(shots);
     for (const bool dark : {true, false}) {
         const std::string png = shots + (dark ? "/result-page.png" : "/result-page-light.png");
-        std::filesystem::remove(png);
-        args = chromiumArgs(chromium, dir.file(dark ? "profile-shot-dark" : "profile-shot-light"));
-        args.insert(args.end(), {schemeFlag(dark), "--window-size=1280,1600", "--screenshot=" + png, url});
-        std::string out;
-        ASSERT_EQ(runProgram(args, &out), 0) << out;
-        ASSERT_TRUE(std::filesystem::exists(png)) << out;
+        ASSERT_EQ(screenshot(chromium, dir.file(dark ? "profile-shot-dark" : "profile-shot-light"), url, png,
+                             "1280,1600", {schemeFlag(dark)}),
+                  "");
         EXPECT_GT(std::filesystem::file_size(png), 50000u) << "a rendered page, not a blank one";
     }
 }
@@ -325,12 +323,7 @@ TEST(ChecksInBrowser, FlaggedResultAndMethodologyPage) {
             EXPECT_EQ(countOf(dom, "data-check-definition="), 5u);
         }
         const std::string png = shots + "/" + page.png;
-        std::filesystem::remove(png);
-        args = chromiumArgs(chromium, dir.file("profile-shot" + page.png));
-        args.insert(args.end(), {"--window-size=" + page.size, "--screenshot=" + png, service.baseUrl() + page.path});
-        std::string out;
-        ASSERT_EQ(runProgram(args, &out), 0) << out;
-        ASSERT_TRUE(std::filesystem::exists(png)) << out;
+        ASSERT_EQ(screenshot(chromium, dir.file("profile-shot" + page.png), service.baseUrl() + page.path, png, page.size), "");
         EXPECT_GT(std::filesystem::file_size(png), 50000u) << "a rendered page, not a blank one";
     }
 }

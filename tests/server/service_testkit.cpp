@@ -308,4 +308,17 @@ std::vector<std::string> chromiumArgs(const std::string& chromium, const std::st
             "--user-data-dir=" + profile};
 }
 
+std::string screenshot(const std::string& chromium, const std::string& profile, const std::string& url,
+                       const std::string& png, const std::string& size, const std::vector<std::string>& flags) {
+    std::filesystem::remove(png);
+    auto args = chromiumArgs(chromium, profile);
+    args.insert(args.end(), flags.begin(), flags.end());
+    args.insert(args.end(), {"--window-size=" + size, "--screenshot=" + png, url});
+    std::string out;
+    const int status = runProgram(args, &out);
+    if (status != 0) return "chromium exited with " + std::to_string(status) + ": " + out;
+    if (!std::filesystem::exists(png)) return "no screenshot written: " + out;
+    return {};
+}
+
 }  // namespace testkit

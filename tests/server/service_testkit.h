@@ -122,5 +122,9 @@ int freeLoopbackPort();
 // a machine without network access, with a fresh profile folder.
 std::string findChromium();
 std::vector<std::string> chromiumArgs(const std::string& chromium, const std::string& profile);
+// Saves a screenshot of the page at `url` as `png` (replacing an older one) with a window of
+// `size` ("W,H") and any extra flags; empty on success, else what went wrong.
+std::string screenshot(const std::string& chromium, const std::string& profile, const std::string& url,
+                       const std::string& png, const std::string& size, const std::vector<std::string>& flags = {});
 
 }  // namespace testkit
