@@ -14,10 +14,12 @@
 #include "server/options.h"
 #include "server/rank_index.h"
 #include "server/rate_limiter.h"
+#include "server/service_log.h"
 #include "server/store.h"
 
 namespace httplib {
 class Server;
+class ContentReader;
 }
 
 class ResultService {
@@ -40,6 +42,8 @@ public:
 
 private:
     void installRoutes();
+    std::string acceptSubmission(const httplib::Request& req, httplib::Response& res,
+                                 const httplib::ContentReader& readContent);
     void refreshRanks();
 
     ServiceOptions options_;
@@ -49,6 +53,7 @@ private:
     std::string machineKey_;  // keys the hashes that group a machine's results
     GroupCommitWriter writer_;
     RateLimiter limiter_;
+    RequestLog requestLog_;
     std::unique_ptr<httplib::Server> server_;
     int listenSocket_ = -1;
     int port_ = 0;

@@ -6,8 +6,6 @@
 #include <sys/socket.h>
 
 #include <chrono>
-#include <cstdio>
-#include <ctime>
 
 #include <nlohmann/json.hpp>
 
@@ -28,9 +26,6 @@ constexpr const char* kTextType = "text/plain; charset=utf-8";
 constexpr const char* kHtmlType = "text/html; charset=utf-8";
 constexpr const char* kJsonType = "application/json; charset=utf-8";
 constexpr const char* kUnknownResult = "No benchmark result has this identifier.";
-
-thread_local std::chrono::steady_clock::time_point requestStart{};
-thread_local std::string refusalDetail;
 
 std::int64_t nowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -57,38 +52,22 @@ bool isApiPath(const std::string& path) { return path.rfind("/api/", 0) == 0; }
 void ResultService::installRoutes() {
     httplib::Server& s = *server_;
 
-    s.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
-        requestStart = std::chrono::steady_clock::now();
-        refusalDetail.clear();
+    s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+        requestLog_.begin(req);
         return httplib::Server::HandlerResponse::Unhandled;
     });
 
-    s.set_logger([](const httplib::Request& req, const httplib::Response& res) {
-        std::string duration = "-";
-        if (requestStart != std::chrono::steady_clock::time_point{}) {
-            const double ms =
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - requestStart)
-                    .count();
-            char buffer[32];
-            std::snprintf(buffer, sizeof buffer, "%.2fms", ms);
-            duration = buffer;
-        }
-        const auto orDash = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
-        std::string line = timestamp() + " " + orDash(oneLine(req.method, 16)) + " " + orDash(oneLine(req.path)) + " " +
-                           std::to_string(res.status) + " " + duration + " " + req.remote_addr;
-        if (!refusalDetail.empty()) line += " (" + oneLine(refusalDetail) + ")";
-        logLine(line);
-        requestStart = {};
-        refusalDetail.clear();
+    s.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+        logLine(requestLog_.finish(req, res));
     });
 
     // Fills in a body for refusals that the HTTP layer produced itself (oversized body,
     // unknown path, malformed request), in the form the caller expects.
     s.set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request& req, httplib::Response& res) {
+        [this](const httplib::Request& req, httplib::Response& res) {
         if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
         if (res.status == 413) {
-            refusalDetail = "body over the size limit";
+            requestLog_.note(req, "body over the size limit");
             sendText(res, 413, refusal::kTooLarge);
         } else if (res.status == 404) {
             if (isApiPath(req.path)) {
@@ -104,13 +83,13 @@ void ResultService::installRoutes() {
         return httplib::Server::HandlerResponse::Handled;
     }));
 
-    s.set_exception_handler([](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
+    s.set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
         try {
             if (ep) std::rethrow_exception(ep);
         } catch (const std::exception& e) {
-            refusalDetail = e.what();
+            requestLog_.note(req, e.what());
         } catch (...) {
-            refusalDetail = "unknown exception";
+            requestLog_.note(req, "unknown exception");
         }
         if (isApiPath(req.path)) {
             sendText(res, 500, "Something went wrong on our side, please try again later.");
@@ -119,61 +98,9 @@ void ResultService::installRoutes() {
         }
     });
 
-    // The body is read here rather than by the library, which caps a body sent with a
-    // length but would keep the whole of one sent in chunks.
     s.Post("/api/benchmarks", [this](const httplib::Request& req, httplib::Response& res,
                                      const httplib::ContentReader& readContent) {
-        // Past the limit the rest is read and dropped, so that the connection stays in step
-        // and the client hears the refusal; past the drain limit as well, it is not worth it.
-        std::string body;
-        std::size_t received = 0;
-        const bool complete = readContent([&](const char* data, std::size_t length) {
-            received += length;
-            if (received <= kMaxBodyBytes) body.append(data, length);
-            return received <= kMaxDrainBytes;
-        });
-        if (received > kMaxBodyBytes || res.status == 413) {
-            refusalDetail = "body over the size limit";
-            if (!complete) res.set_header("Connection", "close");
-            return sendText(res, 413, refusal::kTooLarge);
-        }
-        if (!complete) {
-            refusalDetail = "body not received";
-            res.set_header("Connection", "close");
-            return sendText(res, 400, refusal::kNotJson);
-        }
-
-        const std::size_t forwarded = req.get_header_value_count("X-Forwarded-For");
-        const std::string address = clientAddress(
-            req.remote_addr,
-            forwarded ? req.get_header_value("X-Forwarded-For", forwarded - 1) : std::string(),
-            options_.plainHttp);
-        if (!limiter_.allow(address)) {
-            refusalDetail = "rate limit for " + address;
-            res.set_header("Retry-After", "60");
-            return sendText(res, 429, refusal::kRateLimited);
-        }
-        SubmissionCheck check = checkSubmission(req.get_header_value("Content-Type"), body, options_.salt);
-        if (check.status != 0) {
-            refusalDetail = check.detail;
-            return sendText(res, check.status, check.sentence);
-        }
-        addModelNames(check.inventory, models_);
-        std::future<std::string> stored =
-            writer_.submit(NewResult{check.digest, std::move(body), nowMs(),
-                                     rankedFiguresOf(check.inventory), kChecksVersion,
-                                     derivedColumnsOf(check.inventory, machineKey_), kDerivedVersion});
-        std::string id;
-        try {
-            id = stored.get();
-        } catch (const std::exception& e) {
-            refusalDetail = std::string("store failed: ") + e.what();
-            return sendText(res, 503, refusal::kNotStored);
-        }
-        // The body is the bare identifier: the client appends it to the page address as is.
-        res.status = 201;
-        res.set_header("Location", "/benchmarks/" + id);
-        res.set_content(id, kTextType);
+        requestLog_.note(req, acceptSubmission(req, res, readContent));
     });
 
     s.Get("/api/benchmarks/([0-9A-Za-z]{12})", [this](const httplib::Request& req, httplib::Response& res) {
@@ -233,4 +160,61 @@ void ResultService::installRoutes() {
     s.Get("/healthz", [](const httplib::Request&, httplib::Response& res) { sendText(res, 200, "ok"); });
 
     s.Get("/", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/benchmarks"); });
+}
+
+// The body is read here rather than by the library, which caps a body sent with a length
+// but would keep the whole of one sent in chunks. Returns what the log line adds: why the
+// submission was refused, or nothing.
+std::string ResultService::acceptSubmission(const httplib::Request& req, httplib::Response& res,
+                                            const httplib::ContentReader& readContent) {
+    // Past the limit the rest is read and dropped, so that the connection stays in step
+    // and the client hears the refusal; past the drain limit as well, it is not worth it.
+    std::string body;
+    std::size_t received = 0;
+    const bool complete = readContent([&](const char* data, std::size_t length) {
+        received += length;
+        if (received <= kMaxBodyBytes) body.append(data, length);
+        return received <= kMaxDrainBytes;
+    });
+    if (received > kMaxBodyBytes || res.status == 413) {
+        if (!complete) res.set_header("Connection", "close");
+        sendText(res, 413, refusal::kTooLarge);
+        return "body over the size limit";
+    }
+    if (!complete) {
+        res.set_header("Connection", "close");
+        sendText(res, 400, refusal::kNotJson);
+        return "body not received";
+    }
+
+    const std::size_t forwarded = req.get_header_value_count("X-Forwarded-For");
+    const std::string address = clientAddress(
+        req.remote_addr, forwarded ? req.get_header_value("X-Forwarded-For", forwarded - 1) : std::string(),
+        options_.plainHttp);
+    if (!limiter_.allow(address)) {
+        res.set_header("Retry-After", "60");
+        sendText(res, 429, refusal::kRateLimited);
+        return "rate limit for " + address;
+    }
+    SubmissionCheck check = checkSubmission(req.get_header_value("Content-Type"), body, options_.salt);
+    if (check.status != 0) {
+        sendText(res, check.status, check.sentence);
+        return check.detail;
+    }
+    addModelNames(check.inventory, models_);
+    std::future<std::string> stored =
+        writer_.submit(NewResult{check.digest, std::move(body), nowMs(), rankedFiguresOf(check.inventory),
+                                 kChecksVersion, derivedColumnsOf(check.inventory, machineKey_), kDerivedVersion});
+    std::string id;
+    try {
+        id = stored.get();
+    } catch (const std::exception& e) {
+        sendText(res, 503, refusal::kNotStored);
+        return std::string("store failed: ") + e.what();
+    }
+    // The body is the bare identifier: the client appends it to the page address as is.
+    res.status = 201;
+    res.set_header("Location", "/benchmarks/" + id);
+    res.set_content(id, kTextType);
+    return {};
 }

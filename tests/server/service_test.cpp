@@ -125,6 +125,15 @@ TEST_P(ServiceTest, BadInputsAreRefusedWithTheirSentenceAndNothingIsStored) {
     EXPECT_EQ(after->status, 200);
 
     EXPECT_EQ(openStore()->count(), 0) << "no refused document may be stored";
+
+    // Each refusal's line says why; the next request on the same connection says nothing more.
+    const std::string log = service.log();
+    EXPECT_NE(log.find(" (body over the size limit)\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" (digest mismatch)\n"), std::string::npos) << log;
+    const std::size_t health = log.find("GET /healthz 200 ");
+    ASSERT_NE(health, std::string::npos) << log;
+    const std::string healthLine = log.substr(health, log.find('\n', health) - health);
+    EXPECT_EQ(healthLine.find('('), std::string::npos) << healthLine;
 }
 
 TEST_P(ServiceTest, StoredTextComesBackEscaped) {
@@ -202,6 +211,8 @@ TEST_P(ServiceTest, RateLimitPerAddressAndProxyHeader) {
     EXPECT_EQ(service.post(testkit::signedDocument(sampleInventory(111)), "application/json", proxyB).status, 201)
         << "the proxy's own (last) entry names the client";
     EXPECT_EQ(openStore()->count(), 4);
+    EXPECT_NE(service.log().find("POST /api/benchmarks 429 "), std::string::npos);
+    EXPECT_NE(service.log().find(" (rate limit for 203.0.113.5)\n"), std::string::npos) << service.log();
 }
 
 TEST_P(ServiceTest, HttpsWithCertificate) {
