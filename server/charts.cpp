@@ -215,3 +215,76 @@ std::string gpuChart(const std::vector<GpuTestResult>& gpu) {
     s += "</svg>";
     return s + gpuTable(gpu);
 }
+
+std::string histogramChart(const std::vector<std::int64_t>& values, const char* unit) {
+    if (values.empty()) return "<p class=\"empty\">No ranked results of this figure yet.</p>";
+    const double W = 1000, H = 300, L = 56, R = 20, T = 20, B = 50;
+    const std::int64_t lo = values.front(), hi = values.back();
+    const std::size_t bins = hi == lo ? 1 : std::min<std::size_t>(20, values.size() < 4 ? 4 : 20);
+    const double width = hi == lo ? 1.0 : double(hi - lo) / double(bins);
+    std::vector<std::size_t> counts(bins, 0);
+    for (std::int64_t v : values) {
+        std::size_t b = hi == lo ? 0 : std::size_t(double(v - lo) / width);
+        counts[std::min(b, bins - 1)]++;
+    }
+    const double most = double(*std::max_element(counts.begin(), counts.end()));
+    const double plotW = W - L - R, plotH = H - T - B;
+    const double step = niceStep(most, 4);
+    const double top = std::max(step, std::ceil(most / step) * step);
+    auto y = [&](double v) { return T + plotH - plotH * v / top; };
+    std::string s = "<svg id=\"histogram\" class=\"chart\" viewBox=\"0 0 1000 300\" role=\"img\" aria-label=\"How many "
+                    "results reach each score\">";
+    s += gridLines(top, step, L, W - R, y);
+    const double bw = plotW / double(bins);
+    for (std::size_t b = 0; b < bins; ++b) {
+        const std::int64_t from = lo + std::int64_t(std::llround(width * double(b)));
+        s += "<rect class=\"b-avg\" x=\"" + fixed(L + bw * double(b) + 2, 1) + "\" y=\"" + fixed(y(double(counts[b])), 1) +
+             "\" width=\"" + fixed(std::max(1.0, bw - 4), 1) + "\" height=\"" + fixed(T + plotH - y(double(counts[b])), 1) +
+             "\"><title>" + std::to_string(counts[b]) + " from " + grouped(from) + unit + "</title></rect>";
+    }
+    for (const auto& [at, v] : {std::pair{0.0, lo}, std::pair{1.0, hi}}) {
+        s += "<text class=\"axis\" x=\"" + fixed(L + plotW * at, 1) + "\" y=\"" + fixed(H - B + 20, 0) + "\" text-anchor=\"" +
+             (at == 0.0 ? "start" : "end") + "\">" + grouped(v) + unit + "</text>";
+    }
+    s += "<text class=\"title\" x=\"" + fixed(L + plotW / 2, 0) + "\" y=\"" + fixed(H - 8, 0) +
+         "\" text-anchor=\"middle\">Score (number of results per bar on the left)</text></svg>";
+    return s;
+}
+
+std::string compareCpuChart(const char* title, const std::vector<CpuTestResult>& a,
+                            const std::vector<CpuTestResult>& b) {
+    const std::size_t n = std::max(a.size(), b.size());
+    if (n == 0) return {};
+    double maxValue = 0;
+    for (const auto* list : {&a, &b}) {
+        for (const CpuTestResult& r : *list) maxValue = std::max(maxValue, double(r.score));
+    }
+    const double W = 1000, H = 300, L = 70, R = 24, T = 20, B = 50;
+    const double plotW = W - L - R, plotH = H - T - B;
+    const double step = niceStep(maxValue * 1.08, 4);
+    const double top = std::max(step, std::ceil(maxValue * 1.08 / step) * step);
+    auto x = [&](std::size_t i) { return n == 1 ? L + plotW / 2 : L + plotW * double(i) / double(n - 1); };
+    auto y = [&](double v) { return T + plotH - plotH * v / top; };
+    std::string s = "<h3>" + std::string(title) + "</h3><svg class=\"chart compare\" viewBox=\"0 0 1000 300\" role=\"img\" "
+                    "aria-label=\"" + title + ": both results against thread count\">";
+    s += gridLines(top, step, L, W - R, y);
+    for (std::size_t i = 0; i < n; ++i) {
+        s += "<text class=\"axis\" x=\"" + fixed(x(i), 1) + "\" y=\"" + fixed(H - B + 20, 0) + "\" text-anchor=\"middle\">" +
+             std::to_string(kThreadCounts[i]) + "</text>";
+    }
+    s += "<text class=\"title\" x=\"" + fixed(L + plotW / 2, 0) + "\" y=\"" + fixed(H - 8, 0) +
+         "\" text-anchor=\"middle\">Threads</text>";
+    for (const auto& [list, cls] : {std::pair{&a, "int"}, std::pair{&b, "float"}}) {
+        std::string points;
+        for (std::size_t i = 0; i < list->size(); ++i) {
+            points += (i ? " " : "") + fixed(x(i), 1) + "," + fixed(y(double((*list)[i].score)), 1);
+        }
+        s += "<polyline class=\"s-" + std::string(cls) + "\" data-series=\"" + (cls == std::string("int") ? "a" : "b") +
+             "\" points=\"" + points + "\"/>";
+        for (std::size_t i = 0; i < list->size(); ++i) {
+            s += "<circle class=\"p-" + std::string(cls) + "\" cx=\"" + fixed(x(i), 1) + "\" cy=\"" +
+                 fixed(y(double((*list)[i].score)), 1) + "\" r=\"4\"/>";
+        }
+    }
+    return s + "</svg>";
+}

@@ -1,13 +1,11 @@
 #include "server/page_browse.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
-#include <ctime>
 
 #include <nlohmann/json.hpp>
 
 #include "core/document.h"
+#include "server/charts.h"
 #include "server/format.h"
 #include "server/page_parts.h"
 #include "server/pages.h"
@@ -40,90 +38,11 @@ std::string exportLinks(const std::string& base) {
            base + joiner + "format=csv\">CSV</a></p>";
 }
 
-// An SVG histogram of a model's values in about 20 equal bins.
-std::string histogram(const std::vector<std::int64_t>& values, const char* unit) {
-    if (values.empty()) return "<p class=\"empty\">No ranked results of this figure yet.</p>";
-    const double W = 1000, H = 300, L = 56, R = 20, T = 20, B = 50;
-    const std::int64_t lo = values.front(), hi = values.back();
-    const std::size_t bins = hi == lo ? 1 : std::min<std::size_t>(20, values.size() < 4 ? 4 : 20);
-    const double width = hi == lo ? 1.0 : double(hi - lo) / double(bins);
-    std::vector<std::size_t> counts(bins, 0);
-    for (std::int64_t v : values) {
-        std::size_t b = hi == lo ? 0 : std::size_t(double(v - lo) / width);
-        counts[std::min(b, bins - 1)]++;
-    }
-    const std::size_t most = *std::max_element(counts.begin(), counts.end());
-    const double plotW = W - L - R, plotH = H - T - B;
-    std::string s = "<svg id=\"histogram\" class=\"chart\" viewBox=\"0 0 1000 300\" role=\"img\" aria-label=\"How many "
-                    "results reach each score\">";
-    for (int g = 0; g <= 4; ++g) {
-        const double y = T + plotH - plotH * g / 4.0;
-        s += "<line class=\"grid\" x1=\"" + fixed(L, 0) + "\" x2=\"" + fixed(W - R, 0) + "\" y1=\"" + fixed(y, 1) + "\" y2=\"" +
-             fixed(y, 1) + "\"/><text class=\"axis\" x=\"" + fixed(L - 8, 0) + "\" y=\"" + fixed(y + 4, 1) +
-             "\" text-anchor=\"end\">" + fixed(double(most) * g / 4.0, most < 4 ? 1 : 0) + "</text>";
-    }
-    const double bw = plotW / double(bins);
-    for (std::size_t b = 0; b < bins; ++b) {
-        const double h = plotH * double(counts[b]) / double(most);
-        const std::int64_t from = lo + std::int64_t(std::llround(width * double(b)));
-        s += "<rect class=\"b-avg\" x=\"" + fixed(L + bw * double(b) + 2, 1) + "\" y=\"" + fixed(T + plotH - h, 1) +
-             "\" width=\"" + fixed(std::max(1.0, bw - 4), 1) + "\" height=\"" + fixed(h, 1) + "\"><title>" +
-             std::to_string(counts[b]) + " from " + grouped(from) + unit + "</title></rect>";
-    }
-    for (const auto& [at, v] : {std::pair{0.0, lo}, std::pair{1.0, hi}}) {
-        s += "<text class=\"axis\" x=\"" + fixed(L + plotW * at, 1) + "\" y=\"" + fixed(H - B + 20, 0) + "\" text-anchor=\"" +
-             (at == 0.0 ? "start" : "end") + "\">" + grouped(v) + unit + "</text>";
-    }
-    s += "<text class=\"title\" x=\"" + fixed(L + plotW / 2, 0) + "\" y=\"" + fixed(H - 8, 0) +
-         "\" text-anchor=\"middle\">Score (number of results per bar on the left)</text></svg>";
-    return s;
-}
-
 std::string percentDiff(std::int64_t a, std::int64_t b) {
     if (a == 0) return "&#8212;";
     const double d = 100.0 * double(b - a) / double(a);
     const std::string cls = d > 0.5 ? "up" : (d < -0.5 ? "down" : "same");
     return "<span class=\"diff " + cls + "\">" + (d > 0 ? "+" : "") + fixed(d, 1) + "&#160;%</span>";
-}
-
-std::string compareChart(const char* title, const std::vector<CpuTestResult>& a, const std::vector<CpuTestResult>& b) {
-    const std::size_t n = std::max(a.size(), b.size());
-    if (n == 0) return {};
-    double most = 1;
-    for (const auto* list : {&a, &b}) {
-        for (const CpuTestResult& r : *list) most = std::max(most, double(r.score));
-    }
-    const double W = 1000, H = 300, L = 70, R = 24, T = 20, B = 50, top = most * 1.08;
-    const double plotW = W - L - R, plotH = H - T - B;
-    auto x = [&](std::size_t i) { return n == 1 ? L + plotW / 2 : L + plotW * double(i) / double(n - 1); };
-    auto y = [&](double v) { return T + plotH - plotH * v / top; };
-    std::string s = "<h3>" + std::string(title) + "</h3><svg class=\"chart compare\" viewBox=\"0 0 1000 300\" role=\"img\" "
-                    "aria-label=\"" + title + ": both results against thread count\">";
-    for (int g = 0; g <= 4; ++g) {
-        const double v = top * g / 4.0;
-        s += "<line class=\"grid\" x1=\"" + fixed(L, 0) + "\" x2=\"" + fixed(W - R, 0) + "\" y1=\"" + fixed(y(v), 1) +
-             "\" y2=\"" + fixed(y(v), 1) + "\"/><text class=\"axis\" x=\"" + fixed(L - 8, 0) + "\" y=\"" + fixed(y(v) + 4, 1) +
-             "\" text-anchor=\"end\">" + grouped(std::int64_t(v)) + "</text>";
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-        s += "<text class=\"axis\" x=\"" + fixed(x(i), 1) + "\" y=\"" + fixed(H - B + 20, 0) + "\" text-anchor=\"middle\">" +
-             std::to_string(kThreadCounts[i]) + "</text>";
-    }
-    s += "<text class=\"title\" x=\"" + fixed(L + plotW / 2, 0) + "\" y=\"" + fixed(H - 8, 0) +
-         "\" text-anchor=\"middle\">Threads</text>";
-    for (const auto& [list, cls] : {std::pair{&a, "int"}, std::pair{&b, "float"}}) {
-        std::string points;
-        for (std::size_t i = 0; i < list->size(); ++i) {
-            points += (i ? " " : "") + fixed(x(i), 1) + "," + fixed(y(double((*list)[i].score)), 1);
-        }
-        s += "<polyline class=\"s-" + std::string(cls) + "\" data-series=\"" + (cls == std::string("int") ? "a" : "b") +
-             "\" points=\"" + points + "\"/>";
-        for (std::size_t i = 0; i < list->size(); ++i) {
-            s += "<circle class=\"p-" + std::string(cls) + "\" cx=\"" + fixed(x(i), 1) + "\" cy=\"" +
-                 fixed(y(double((*list)[i].score)), 1) + "\" r=\"4\"/>";
-        }
-    }
-    return s + "</svg>";
 }
 
 }  // namespace
@@ -220,7 +139,7 @@ std::string renderModelPage(bool graphics, const ModelSummary& model, std::size_
                          : "<a href=\"" + path + "?figure=" + kFigureColumns[i] + "\">" + figureTitleWithUnit(i) + "</a>";
         h += i + 1 < to ? " \xC2\xB7 " : "";
     }
-    h += "</p>" + histogram(values, graphics ? " FPS" : "") + "</section>";
+    h += "</p>" + histogramChart(values, graphics ? " FPS" : "") + "</section>";
     h += "<section class=\"card\" id=\"results\"><h2>Latest results of this model</h2>";
     h += results.rows.empty() ? "<p class=\"empty\">None yet.</p>" : listingHtml(results, "model-results", path, "", false);
     h += exportLinks(path) + "</section>";
@@ -279,8 +198,8 @@ std::string renderComparePage(const CompareSide& a, const CompareSide& b) {
 
     h += "<section class=\"card\" id=\"compare-cpu\"><h2>Processor</h2><div class=\"legend\"><span><i class=\"sw int\"></i>A</span>"
          "<span><i class=\"sw float\"></i>B</span></div>";
-    h += compareChart("Integer", x.score.cpu_integer, y.score.cpu_integer);
-    h += compareChart("Floating point", x.score.cpu_float, y.score.cpu_float);
+    h += compareCpuChart("Integer", x.score.cpu_integer, y.score.cpu_integer);
+    h += compareCpuChart("Floating point", x.score.cpu_float, y.score.cpu_float);
     h += "</section>";
 
     h += "<section class=\"card\" id=\"compare-scenes\"><h2>Scenes</h2><table><thead><tr><th>Scene</th><th class=\"num\">A average</th>"
