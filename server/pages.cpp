@@ -282,42 +282,6 @@ std::string renderResultPage(const ResultView& r) {
     return h;
 }
 
-std::string renderRecentPage(const std::vector<RecentView>& results, std::int64_t totalStored) {
-    std::string h = pageHead("Recent results \xC2\xB7 Tallyforge Benchmark",
-                             "The latest results of the Tallyforge Benchmark.");
-    h += "<main class=\"wrap\"><section class=\"hero\"><p class=\"eyebrow\">" + grouped(std::uint64_t(totalStored)) +
-         (totalStored == 1 ? " result stored" : " results stored") + "</p><h1>Recent results</h1></section>";
-    h += "<section class=\"card\">";
-    if (results.empty()) {
-        h += "<p class=\"empty\">No results yet. Run the Tallyforge Benchmark to add the first one.</p>";
-    } else {
-        h += "<table id=\"recent\"><thead><tr><th>Submitted</th><th>Processor</th><th>Graphics</th>"
-             "<th class=\"num\">Integer</th><th class=\"num\">Floating point</th><th class=\"num\">Average FPS</th>"
-             "</tr></thead><tbody>";
-        for (const RecentView& r : results) {
-            const RankFigures f = rankFiguresOf(r.inventory.score);
-            std::uint64_t fpsSum = 0;
-            for (const GpuTestResult& g : r.inventory.score.gpu) fpsSum += g.average;
-            const auto figure = [&](std::size_t i) {
-                return f.values[i] ? grouped(std::uint64_t(*f.values[i])) : std::string("&#8212;");
-            };
-            h += "<tr><td class=\"muted\">" + shortDate(r.receivedAtMs) + "</td>";
-            h += "<td><a href=\"/benchmarks/" + r.id + "\">" +
-                 orUnknown(r.inventory.processor.name, "Unknown processor") + "</a></td>";
-            h += "<td>" + htmlEscape(gpuSummary(r.inventory)) + "</td>";
-            h += "<td class=\"num\">" + figure(1) + "</td><td class=\"num\">" + figure(3) + "</td>";
-            h += "<td class=\"num\">" +
-                 (r.inventory.score.gpu.empty() ? std::string("&#8212;")
-                                                : grouped(fpsSum / r.inventory.score.gpu.size())) +
-                 "</td></tr>";
-        }
-        h += "</tbody></table>";
-    }
-    h += "</section></main>";
-    h += kPageEnd;
-    return h;
-}
-
 std::string renderNotFoundPage() {
     std::string h = pageHead("Result not found \xC2\xB7 Tallyforge Benchmark", "");
     h += "<main class=\"wrap message\"><h1>We could not find that result</h1>"

@@ -31,14 +31,7 @@ struct ResultView {
     std::vector<HistoryEntry> history;       // earlier runs of the same machine, newest first
 };
 
-struct RecentView {
-    std::string id;
-    std::int64_t receivedAtMs = 0;
-    SystemInventory inventory;
-};
-
 std::string renderResultPage(const ResultView& result);
-std::string renderRecentPage(const std::vector<RecentView>& results, std::int64_t totalStored);
 std::string renderMethodologyPage();
 std::string renderNotFoundPage();
 std::string renderErrorPage();

@@ -13,6 +13,7 @@
 
 #include "core/document.h"
 #include "server/checks.h"
+#include "server/page_browse.h"
 #include "server/pages.h"
 #include "server/submission.h"
 
@@ -45,8 +46,8 @@ void exerciseAccepted(const SubmissionCheck& check) {
     }
     const std::string html = renderResultPage(view);
     if (html.find("<script") != std::string::npos) broken("unescaped markup reached the page");
-    std::vector<RecentView> recent = {{view.id, 0, check.inventory}};
-    if (renderRecentPage(recent, 1).find("<script") != std::string::npos) broken("unescaped markup in the list");
+    const Listing listed = resultListing({{view.id, 0, check.inventory}});
+    if (renderResultsPage(listed, 1, 1, 1).find("<script") != std::string::npos) broken("unescaped markup in the list");
 }
 
 void writeSeeds(const char* dir) {
