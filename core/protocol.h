@@ -49,6 +49,9 @@ inline constexpr std::array<const char*, kRankFigureCount> kFigureColumns = {
     "cpu_integer_single", "cpu_integer_best", "cpu_float_single", "cpu_float_best",
     "scene1_average",     "scene2_average",   "scene3_average",   "scene4_average"};
 
+// Processor figures come first, then the scenes'.
+constexpr bool isProcessorFigure(std::size_t figure) { return figure < kScene1Average; }
+
 // The average frame rate figure of the scene with this result id (1 to 4).
 constexpr RankFigure sceneAverageFigure(std::uint64_t sceneId) {
     return RankFigure(kScene1Average + (sceneId - 1));

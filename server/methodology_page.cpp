@@ -2,6 +2,7 @@
 // that our "1 % low" means one thing. Its worked example is the one the client's own
 // frame-rate statistics are tested with.
 
+#include "core/protocol.h"
 #include "server/page_parts.h"
 #include "server/pages.h"
 
@@ -25,7 +26,10 @@ constexpr const char* kProcessor = R"html(
 <h3>What a point is</h3>
 <p>A worker&#8217;s points are the work it did, scaled down: its flips divided by 100,000 for the integer kernel, its time steps divided by 10,000 for the floating-point kernel, each rounded down to a whole number. A test&#8217;s score is the sum of its workers&#8217; points. It is an amount of work done in a fixed window, not divided by any measured time, so twice the score is twice the work.</p>
 <h3>Thread counts and the two-second window</h3>
-<p>Each kernel runs at eleven thread counts: 1, 2, 4, 6, 8, 12, 16, 24, 32, 48 and 64, integer first. That is 22 tests of two seconds each, one after another and never overlapping, followed by a one-second pause; about 45 seconds in all.</p>
+<p>Each kernel runs at eleven thread counts: )html";
+
+// The processor section goes on after the thread counts, which come from the protocol.
+constexpr const char* kProcessorWindow = R"html(, integer first. That is 22 tests of two seconds each, one after another and never overlapping, followed by a one-second pause; about 45 seconds in all.</p>
 <p>Within a test, every worker is launched first and waits at a start gate. When the last worker has been launched the gate opens and the two-second window starts, so every worker works the same window and no more: launching 64 workers on a small processor takes time, and that time counts for none of them. When the window closes each worker finishes the unit it is in (one permutation, one time step) and stops.</p>
 <p>The result page shows the <strong>single-thread score</strong> (the test with one worker) and the <strong>best score</strong> over all thread counts, with the thread count that reached it. Above the processor&#8217;s own thread count the workers share it, so a sound curve levels off there instead of climbing on.</p>
 </section>
@@ -33,7 +37,10 @@ constexpr const char* kProcessor = R"html(
 
 constexpr const char* kGraphics = R"html(
 <section class="card prose" id="gpu"><h2>The graphics test</h2>
-<p>Four animated full-screen scenes, drawn with vertical sync off so that the graphics card, not the display, sets the pace: Flux Core for 23 seconds, Electron for 15, City for 22 and Clouds for 15.</p>
+<p>Four animated full-screen scenes, drawn with vertical sync off so that the graphics card, not the display, sets the pace: )html";
+
+// The graphics section goes on after the scene list, which comes from the scene table.
+constexpr const char* kGraphicsSamples = R"html(</p>
 <h3>Frame-rate samples</h3>
 <ul>
 <li><strong>Warm-up.</strong> The first second of each scene draws frames but counts none, while shaders compile and clocks rise.</li>
@@ -92,7 +99,16 @@ std::string renderMethodologyPage() {
     h += "<main class=\"wrap narrow\">";
     h += kIntro;
     h += kProcessor;
+    for (std::size_t i = 0; i < kThreadCounts.size(); ++i) {
+        h += (i == 0 ? "" : i + 1 == kThreadCounts.size() ? " and " : ", ") + std::to_string(kThreadCounts[i]);
+    }
+    h += kProcessorWindow;
     h += kGraphics;
+    for (std::size_t i = 0; i < kScenes.size(); ++i) {
+        h += (i == 0 ? "" : i + 1 == kScenes.size() ? " and " : ", ") + std::string(kScenes[i].title) + " for " +
+             std::to_string(kScenes[i].durationSeconds) + (i == 0 ? " seconds" : "");
+    }
+    h += kGraphicsSamples;
     h += kLows;
     h += kOtherTools;
     h += "<section class=\"card prose\" id=\"checks\"><h2>Checks on every result</h2>"

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <mutex>
 
+#include "core/protocol.h"
+
 namespace {
 
 std::string collapseSpaces(const std::string& text) {
@@ -126,7 +128,7 @@ void ModelIndex::reset(const std::vector<ModelFigures>& rows) {
     for (const ModelFigures& r : rows) {
         for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
             if (!r.figures.values[i]) continue;
-            const std::string& model = i < 4 ? r.cpuModel : r.gpuModel;
+            const std::string& model = isProcessorFigure(i) ? r.cpuModel : r.gpuModel;
             if (!model.empty()) models[model][i].push_back(*r.figures.values[i]);
         }
     }

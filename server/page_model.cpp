@@ -4,6 +4,7 @@
 #include <cctype>
 #include <ctime>
 
+#include "core/protocol.h"
 #include "server/format.h"
 #include "server/page_parts.h"
 #include "server/pages.h"
@@ -86,10 +87,10 @@ ModelStandingView modelStandingOf(const ModelIndex& index, const SystemInventory
     v.resolution = std::to_string(inventory.width) + "&#215;" + std::to_string(inventory.height);
     for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
         if (!figures.values[i]) continue;
-        const std::string& key = i < 4 ? v.processorKey : v.graphicsKey;
+        const std::string& key = isProcessorFigure(i) ? v.processorKey : v.graphicsKey;
         if (key.empty()) continue;
         FigureStanding f{i, *figures.values[i], index.standing(key, i, *figures.values[i], !flagged)};
-        (i < 4 ? v.cpu : v.gpu).push_back(f);
+        (isProcessorFigure(i) ? v.cpu : v.gpu).push_back(f);
     }
     return v;
 }
@@ -115,8 +116,14 @@ std::string modelStandingSection(const ModelStandingView& v) {
                        v.cpu.size() > 1 ? ", on the best all-threads integer score." : ".");
     }
     if (!v.graphicsKey.empty()) {
+        // The headline is the second scene's, as modelPart picks it.
+        std::string note;
+        if (v.gpu.size() > 1) {
+            const SceneInfo* scene = sceneById(v.gpu[1].figure - kScene1Average + 1);
+            if (scene) note = ", in " + std::string(scene->title);
+        }
         h += modelPart("Graphics", v.graphicsName, "/graphics/" + v.graphicsKey, v.gpu, " FPS",
-                       (v.gpu.size() > 1 ? ", in Electron" : "") + std::string(", all at ") + v.resolution + ".");
+                       note + ", all at " + v.resolution + ".");
     }
     return h + "</section>";
 }
