@@ -65,9 +65,7 @@ ResultService::ResultService(const ServiceOptions& options, ResultStore& store)
         logLine(timestamp() + " models and machines: derived for " + std::to_string(derived) +
                 (derived == 1 ? " result" : " results") + " stored before");
     }
-    ranks_.reset(store_.sortedFigures());
-    models_.reset(store_.modelFigures());
-    loadModelNames(store_, models_);
+    reloadStandings();
     if (store_.sharedWithOtherInstances()) refresher_ = std::thread([this] { refreshRanks(); });
 }
 
@@ -80,6 +78,14 @@ ResultService::~ResultService() {
     if (refresher_.joinable()) refresher_.join();
 }
 
+// One read of every ranked row serves both indexes, so they agree with each other.
+void ResultService::reloadStandings() {
+    const std::vector<ModelFigures> rows = store_.modelFigures();
+    ranks_.reset(sortedFiguresOf(rows));
+    models_.reset(rows);
+    loadModelNames(store_, models_);
+}
+
 void ResultService::refreshRanks() {
     std::unique_lock lock(refreshMutex_);
     while (!refreshWake_.wait_for(lock, kRankRefreshInterval, [this] { return stopping_; })) {
@@ -87,9 +93,7 @@ void ResultService::refreshRanks() {
         try {
             recheckStoredResults(store_);  // results stored by instances with older checks
             deriveStoredResults(store_, machineKey_);
-            ranks_.reset(store_.sortedFigures());
-            models_.reset(store_.modelFigures());
-            loadModelNames(store_, models_);
+            reloadStandings();
         } catch (const std::exception& e) {
             logLine(timestamp() + " rank refresh failed: " + oneLine(e.what()));
         }

@@ -44,6 +44,7 @@ private:
     void installRoutes();
     std::string acceptSubmission(const httplib::Request& req, httplib::Response& res,
                                  const httplib::ContentReader& readContent);
+    void reloadStandings();
     void refreshRanks();
 
     ServiceOptions options_;

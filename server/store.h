@@ -33,6 +33,9 @@ struct ModelFigures {
     RankFigures figures;
 };
 
+// Each figure's values over the rows, ascending.
+std::array<std::vector<std::int64_t>, RankFigures::kCount> sortedFiguresOf(const std::vector<ModelFigures>& rows);
+
 struct NewResult {
     std::string digest;
     std::string document;  // exactly as sent
@@ -74,8 +77,6 @@ public:
     virtual std::vector<StoredResult> recent(int limit) = 0;
     virtual std::int64_t count() = 0;
 
-    // Every stored value of each rank figure, ascending (read along the figure's index).
-    virtual std::array<std::vector<std::int64_t>, RankFigures::kCount> sortedFigures() = 0;
 
     // Up to `limit` results whose ranked figures were set by checks older than `version`
     // (or by none: stored before the checks existed).
@@ -104,6 +105,8 @@ public:
     virtual std::vector<std::pair<std::string, std::string>> modelSamples(bool graphics) = 0;
     // The models and ranked figures of every result that has any ranked figure.
     virtual std::vector<ModelFigures> modelFigures() = 0;
+    // Every stored value of each rank figure, ascending.
+    std::array<std::vector<std::int64_t>, RankFigures::kCount> sortedFigures() { return sortedFiguresOf(modelFigures()); }
 
     // A setting of the service kept in its database: the stored value, or `proposed`
     // stored and returned when there is none yet (the first of several instances wins).

@@ -235,21 +235,6 @@ public:
         });
     }
 
-    std::array<std::vector<std::int64_t>, RankFigures::kCount> sortedFigures() override {
-        return withConnection([&](pqxx::connection& c) {
-            pqxx::read_transaction txn(c);
-            std::array<std::vector<std::int64_t>, RankFigures::kCount> columns;
-            for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
-                const std::string col = kFigureColumns[i];
-                for (const auto& row :
-                     txn.exec("SELECT " + col + " FROM results WHERE " + col + " IS NOT NULL ORDER BY " + col)) {
-                    columns[i].push_back(row[0].as<std::int64_t>());
-                }
-            }
-            return columns;
-        });
-    }
-
     // The server checks its own pages and WAL; what can go wrong at this level is a
     // unique index that no longer matches the table, so compare the two.
     std::string checkIntegrity() override {

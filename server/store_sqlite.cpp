@@ -347,17 +347,6 @@ public:
         }
     }
 
-    std::array<std::vector<std::int64_t>, RankFigures::kCount> sortedFigures() override {
-        auto reader = readers_.acquire();
-        std::array<std::vector<std::int64_t>, RankFigures::kCount> columns;
-        for (std::size_t i = 0; i < RankFigures::kCount; ++i) {
-            const std::string c = kFigureColumns[i];
-            Statement s(reader->db, "SELECT " + c + " FROM results WHERE " + c + " IS NOT NULL ORDER BY " + c);
-            while (s.step()) columns[i].push_back(s.columnInt(0));
-        }
-        return columns;
-    }
-
     std::string checkIntegrity() override {
         std::lock_guard lock(writeMutex_);
         Statement s(writer_, "PRAGMA integrity_check");
