@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
     measure("comparison", service, compares, connections, seconds);
 
     // ---- Submissions with that many stored ----
-    const std::size_t count = std::size_t(std::max(4000.0, 3000 * seconds * 1.5));
+    const std::size_t count = std::size_t(std::max(4000.0, 8000 * seconds * 1.5));
     std::vector<std::string> documents(count);
     for (std::size_t i = 0; i < count; ++i) documents[i] = testkit::signedDocument(synthetic(results + i, salt));
     std::atomic<std::size_t> next{0}, accepted{0};
