@@ -8,6 +8,9 @@
 
 namespace {
 
+// What goes before item i of n in a sentence's list: "a, b and c".
+std::string listSeparator(std::size_t i, std::size_t n) { return i == 0 ? "" : i + 1 == n ? " and " : ", "; }
+
 constexpr const char* kIntro = R"html(
 <section class="hero"><p class="eyebrow">How we measure</p>
 <h1>Every figure, and how it is made</h1>
@@ -100,12 +103,12 @@ std::string renderMethodologyPage() {
     h += kIntro;
     h += kProcessor;
     for (std::size_t i = 0; i < kThreadCounts.size(); ++i) {
-        h += (i == 0 ? "" : i + 1 == kThreadCounts.size() ? " and " : ", ") + std::to_string(kThreadCounts[i]);
+        h += listSeparator(i, kThreadCounts.size()) + std::to_string(kThreadCounts[i]);
     }
     h += kProcessorWindow;
     h += kGraphics;
     for (std::size_t i = 0; i < kScenes.size(); ++i) {
-        h += (i == 0 ? "" : i + 1 == kScenes.size() ? " and " : ", ") + std::string(kScenes[i].title) + " for " +
+        h += listSeparator(i, kScenes.size()) + std::string(kScenes[i].title) + " for " +
              std::to_string(kScenes[i].durationSeconds) + (i == 0 ? " seconds" : "");
     }
     h += kGraphicsSamples;

@@ -77,7 +77,6 @@ public:
     virtual std::vector<StoredResult> recent(int limit) = 0;
     virtual std::int64_t count() = 0;
 
-
     // Up to `limit` results whose ranked figures were set by checks older than `version`
     // (or by none: stored before the checks existed).
     virtual std::vector<StoredResult> checkedBefore(std::int64_t version, int limit) = 0;
