@@ -16,9 +16,26 @@ std::string folded(const std::string& text) {
     return out;
 }
 
+// Whether a spreadsheet would read the cell as a formula: it starts (perhaps after
+// spaces) with = + - @, a tab or a line break, or their full-width forms, which some
+// spreadsheets also take.
+bool looksLikeFormula(std::string_view text) {
+    const std::size_t start = text.find_first_not_of(' ');
+    if (start == std::string_view::npos) return false;
+    const std::string_view rest = text.substr(start);
+    if (std::string_view("=+-@\t\r\n").find(rest.front()) != std::string_view::npos) return true;
+    for (const char* wide : {"\xEF\xBC\x9D", "\xEF\xBC\x8B", "\xEF\xBC\x8D", "\xEF\xBC\xA0"}) {
+        if (rest.rfind(wide, 0) == 0) return true;
+    }
+    return false;
+}
+
+// A text cell: one that could be a formula gets a leading apostrophe, so a spreadsheet
+// shows it as text (and the field is quoted); the rest as RFC 4180 asks.
 std::string csvField(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string out = "\"";
+    const bool formula = looksLikeFormula(text);
+    if (!formula && text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string out = formula ? "\"'" : "\"";
     for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
     return out + "\"";
 }

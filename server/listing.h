@@ -31,7 +31,9 @@ struct Listing {
 void sortListing(Listing& listing, const std::string& by, bool descending);
 
 std::string listingJson(const Listing& listing);
-// RFC 4180: CRLF line ends, fields with commas, quotes or line breaks quoted.
+// RFC 4180: CRLF line ends, fields with commas, quotes or line breaks quoted. A text cell
+// that a spreadsheet would run as a formula (= + - @ first) is quoted and starts with an
+// apostrophe.
 std::string listingCsv(const Listing& listing);
 // `base` is the page's path with its other query parameters, for the sort links.
 std::string listingHtml(const Listing& listing, const std::string& id, const std::string& base,

@@ -9,6 +9,7 @@
 #include "core/protocol.h"
 #include "server/checks.h"
 
+// Title and description are plain text (escaped inside).
 std::string sharedPageHead(const std::string& title, const std::string& description);
 extern const char* const kSharedPageEnd;
 

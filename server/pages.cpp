@@ -49,7 +49,10 @@ const std::string& pageStyle() {
     return style;
 }
 
-std::string pageHead(const std::string& title, const std::string& description) {
+// Title and description are plain text: they are escaped here, like every other text.
+std::string pageHead(const std::string& plainTitle, const std::string& plainDescription) {
+    const std::string title = htmlEscape(plainTitle);
+    const std::string description = htmlEscape(plainDescription);
     std::string h = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
                     "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
                     "<meta name=\"color-scheme\" content=\"dark light\">"
@@ -148,7 +151,7 @@ const std::string& pageContentSecurityPolicy() {
         EVP_EncodeBlock(base64, digest, SHA256_DIGEST_LENGTH);
         return "default-src 'none'; script-src 'none'; style-src 'sha256-" +
                std::string(reinterpret_cast<char*>(base64)) +
-               "'; img-src 'none'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+               "'; img-src 'none'; base-uri 'none'; form-action 'self'; frame-ancestors 'none'";
     }();
     return policy;
 }
@@ -182,7 +185,9 @@ std::string renderResultPage(const ResultView& r) {
     }
     if (description.empty()) description = "A Tallyforge Benchmark result";
 
-    std::string h = pageHead(processor + " \xC2\xB7 Tallyforge Benchmark result", description);
+    std::string h = pageHead((inv.processor.name.empty() ? std::string("Unknown processor") : inv.processor.name) +
+                                 " \xC2\xB7 Tallyforge Benchmark result",
+                             description);
     h += "<main class=\"wrap\" data-result=\"" + r.id + "\">";
 
     h += "<section class=\"hero\"><p class=\"eyebrow\">Benchmark result \xC2\xB7 " + longDate(r.receivedAtMs) + "</p>";
