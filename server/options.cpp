@@ -1,6 +1,7 @@
 #include "server/options.h"
 
 #include "server/database_url.h"
+#include "server/rate_limiter.h"
 
 #include <cerrno>
 #include <charconv>
@@ -19,8 +20,11 @@ Options:
   --tls-cert FILE      PEM certificate chain served for HTTPS.
   --tls-key FILE       PEM private key of that certificate.
   --plain-http         Serve plain HTTP instead of HTTPS, for running behind a reverse
-                       proxy that terminates TLS. The client address for the rate limit
-                       is then taken from the proxy's X-Forwarded-For header.
+                       proxy that terminates TLS.
+  --trusted-proxy ADDR The address of a reverse proxy whose X-Forwarded-For header names
+                       the client (its last entry, which the proxy itself wrote). May be
+                       given more than once. From any other peer the header is ignored,
+                       and the peer is the client.
   --database URL       Where results are stored: sqlite:PATH (default
                        sqlite:tallyforge-results.db), postgresql://USER@HOST:PORT/DB or
                        libpq keywords ('host=... dbname=... user=...'). Leave the
@@ -30,7 +34,8 @@ Options:
                        The schema is created or upgraded at start.
   --salt FILE          The 1024-byte digest salt shared with the benchmark client; required.
   --rate-limit N       Submissions a minute accepted from one client address (default 20,
-                       0 for no limit).
+                       0 for no limit). IPv6 clients count per /64 network, the least
+                       one subscriber is usually given.
   --help               Show this text.
   --version            Print the version and exit.
 
@@ -121,7 +126,8 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args) {
             if (!flagOnly()) return failure("--plain-http takes no value.");
             options.plainHttp = true;
         } else if (name == "--listen" || name == "--tls-cert" || name == "--tls-key" ||
-                   name == "--database" || name == "--salt" || name == "--rate-limit") {
+                   name == "--database" || name == "--salt" || name == "--rate-limit" ||
+                   name == "--trusted-proxy") {
             const auto v = value();
             if (!v || v->empty()) return failure(name + " needs a value.");
             if (name == "--listen") {
@@ -139,6 +145,12 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args) {
                 options.databaseUrl = *v;
             } else if (name == "--salt") {
                 options.saltFile = *v;
+            } else if (name == "--trusted-proxy") {
+                const std::string address = canonicalAddress(*v);
+                if (address.empty()) {
+                    return failure("--trusted-proxy expects an IPv4 or IPv6 address, not '" + *v + "'.");
+                }
+                options.trustedProxies.push_back(address);
             } else {
                 unsigned n = 0;
                 const auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), n);

@@ -16,6 +16,7 @@ struct ServiceOptions {
     std::string saltFile;
     std::vector<unsigned char> salt;  // the file's bytes, read while parsing
     unsigned rateLimit = 20;          // submissions a minute per client address; 0: no limit
+    std::vector<std::string> trustedProxies;  // canonical addresses whose X-Forwarded-For counts
 };
 
 struct CommandLineOutcome {

@@ -190,8 +190,8 @@ std::string ResultService::acceptSubmission(const httplib::Request& req, httplib
     const std::size_t forwarded = req.get_header_value_count("X-Forwarded-For");
     const std::string address = clientAddress(
         req.remote_addr, forwarded ? req.get_header_value("X-Forwarded-For", forwarded - 1) : std::string(),
-        options_.plainHttp);
-    if (!limiter_.allow(address)) {
+        options_.trustedProxies);
+    if (!limiter_.allow(rateLimitKey(address))) {
         res.set_header("Retry-After", "60");
         sendText(res, 429, refusal::kRateLimited);
         return "rate limit for " + address;

@@ -195,7 +195,9 @@ TEST_P(ServiceTest, StandingAmongStoredResults) {
 }
 
 TEST_P(ServiceTest, RateLimitPerAddressAndProxyHeader) {
-    ServiceProcess service(dir_, config(false, 3));
+    ServiceProcess::Config behindProxy = config(false, 3);
+    behindProxy.extraArgs = {"--trusted-proxy", "127.0.0.1"};
+    ServiceProcess service(dir_, behindProxy);
     std::string why;
     ASSERT_TRUE(service.start(&why)) << why;
     const httplib::Headers proxyA = {{"X-Forwarded-For", "203.0.113.5"}};
@@ -213,6 +215,19 @@ TEST_P(ServiceTest, RateLimitPerAddressAndProxyHeader) {
     EXPECT_EQ(openStore()->count(), 4);
     EXPECT_NE(service.log().find("POST /api/benchmarks 429 "), std::string::npos);
     EXPECT_NE(service.log().find(" (rate limit for 203.0.113.5)\n"), std::string::npos) << service.log();
+    EXPECT_EQ(service.stop(SIGTERM), 0);
+
+    // With no proxy named, the header is the client's own claim: a new one on every
+    // request buys nothing.
+    ServiceProcess direct(dir_, config(false, 3));
+    ASSERT_TRUE(direct.start(&why)) << why;
+    int created = 0;
+    for (int i = 0; i < 5; ++i) {
+        const httplib::Headers forged = {{"X-Forwarded-For", "198.51.100." + std::to_string(i)}};
+        created += direct.post(testkit::signedDocument(sampleInventory(120 + i)), "application/json", forged).status == 201;
+    }
+    EXPECT_EQ(created, 3);
+    EXPECT_NE(direct.log().find(" (rate limit for 127.0.0.1)\n"), std::string::npos) << direct.log();
 }
 
 TEST_P(ServiceTest, HttpsWithCertificate) {

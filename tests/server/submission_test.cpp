@@ -136,12 +136,42 @@ TEST(RateLimit, BurstOfTheMinuteThenOneEachInterval) {
     for (int i = 0; i < 1000; ++i) ASSERT_TRUE(unlimited.allow("a", t0));
 }
 
-TEST(RateLimit, ProxyAddressIsTheLastForwardedEntry) {
-    EXPECT_EQ(clientAddress("127.0.0.1", "", true), "127.0.0.1");
-    EXPECT_EQ(clientAddress("127.0.0.1", "203.0.113.9", true), "203.0.113.9");
-    EXPECT_EQ(clientAddress("127.0.0.1", "1.2.3.4, 203.0.113.9 ", true), "203.0.113.9");
-    EXPECT_EQ(clientAddress("198.51.100.7", "203.0.113.9", false), "198.51.100.7")
-        << "without a proxy in front, the header is the client's own claim";
+TEST(RateLimit, ForwardedForCountsOnlyFromATrustedProxy) {
+    const std::vector<std::string> proxies = {"127.0.0.1", "::1"};
+    struct Case {
+        const char* peer;
+        const char* forwardedFor;
+        const char* client;
+    } cases[] = {
+        {"127.0.0.1", "", "127.0.0.1"},
+        {"127.0.0.1", "203.0.113.9", "203.0.113.9"},
+        {"127.0.0.1", "1.2.3.4, 203.0.113.9 ", "203.0.113.9"},  // the proxy's own entry is the last
+        {"::ffff:127.0.0.1", "203.0.113.9", "203.0.113.9"},     // a v4 proxy seen on a v6 socket
+        {"::1", "2001:db8::5", "2001:db8::5"},
+        {"198.51.100.7", "203.0.113.9", "198.51.100.7"},        // anyone else: the claim is ignored
+        {"127.0.0.2", "203.0.113.9", "127.0.0.2"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(clientAddress(c.peer, c.forwardedFor, proxies), c.client) << c.peer << " / " << c.forwardedFor;
+    }
+    EXPECT_EQ(clientAddress("127.0.0.1", "203.0.113.9", {}), "127.0.0.1") << "no proxy named: never trusted";
+}
+
+TEST(RateLimit, Ipv6CountsPerSlash64) {
+    EXPECT_EQ(rateLimitKey("2001:db8:1:2:aaaa:bbbb:cccc:dddd"), "2001:db8:1:2::/64");
+    EXPECT_EQ(rateLimitKey("2001:0db8:0001:0002::1"), "2001:db8:1:2::/64");
+    EXPECT_NE(rateLimitKey("2001:db8:1:3::1"), rateLimitKey("2001:db8:1:2::1"));
+    EXPECT_EQ(rateLimitKey("203.0.113.9"), "203.0.113.9");
+    EXPECT_EQ(rateLimitKey("::ffff:203.0.113.9"), "203.0.113.9");
+    EXPECT_EQ(canonicalAddress("not an address"), "");
+
+    // A whole /64 shares one bucket, however many addresses it uses.
+    RateLimiter limiter(2);
+    const auto t0 = RateLimiter::Clock::now();
+    EXPECT_TRUE(limiter.allow(rateLimitKey("2001:db8:1:2::1"), t0));
+    EXPECT_TRUE(limiter.allow(rateLimitKey("2001:db8:1:2::2"), t0));
+    EXPECT_FALSE(limiter.allow(rateLimitKey("2001:db8:1:2::3"), t0));
+    EXPECT_TRUE(limiter.allow(rateLimitKey("2001:db8:1:3::1"), t0));
 }
 
 TEST(Identifier, TwelveCharactersOfTheAlphabetAndDistinct) {
