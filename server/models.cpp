@@ -137,6 +137,9 @@ void ModelIndex::reset(const std::vector<ModelFigures>& rows) {
     }
     std::unique_lock lock(mutex_);
     models_ = std::move(models);
+    for (auto it = names_.begin(); it != names_.end();) {
+        it = models_.count(it->first) ? std::next(it) : names_.erase(it);
+    }
 }
 
 void ModelIndex::add(const ModelFigures& row) {
@@ -175,7 +178,9 @@ ModelStanding ModelIndex::standing(const std::string& model, std::size_t figure,
 void ModelIndex::setName(const std::string& key, const std::string& name) {
     if (key.empty()) return;
     std::unique_lock lock(mutex_);
-    names_.emplace(key, name);
+    // Only models with ranked results are shown: a name nobody can see is not kept, so
+    // refused, flagged or repeated documents cannot grow the table.
+    if (models_.count(key)) names_.emplace(key, name);
 }
 
 std::string ModelIndex::nameOf(const std::string& key) const {

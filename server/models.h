@@ -47,7 +47,8 @@ struct ModelSummary {
 
 class ModelIndex {
 public:
-    // The name shown for a key; the first one given stays.
+    // The name shown for a key; the first one given stays. Kept only for a key that has
+    // ranked results already (add or reset first).
     void setName(const std::string& key, const std::string& name);
     std::string nameOf(const std::string& key) const;
     // Every processor (graphics false) or graphics model with ranked results, by name.

@@ -201,7 +201,6 @@ std::string ResultService::acceptSubmission(const httplib::Request& req, httplib
         sendText(res, check.status, check.sentence);
         return check.detail;
     }
-    addModelNames(check.inventory, models_);
     std::future<std::string> stored =
         writer_.submit(NewResult{check.digest, std::move(body), nowMs(), rankedFiguresOf(check.inventory),
                                  kChecksVersion, derivedColumnsOf(check.inventory, machineKey_), kDerivedVersion});
@@ -212,6 +211,7 @@ std::string ResultService::acceptSubmission(const httplib::Request& req, httplib
         sendText(res, 503, refusal::kNotStored);
         return std::string("store failed: ") + e.what();
     }
+    addModelNames(check.inventory, models_);  // after the writer counted the figures in
     // The body is the bare identifier: the client appends it to the page address as is.
     res.status = 201;
     res.set_header("Location", "/benchmarks/" + id);
