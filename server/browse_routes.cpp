@@ -9,6 +9,7 @@
 
 #include "core/document.h"
 #include "server/page_browse.h"
+#include "server/identifier.h"
 #include "server/pages.h"
 #include "server/submission.h"
 
@@ -64,11 +65,16 @@ bool matches(const ModelSummary& m, const std::vector<std::string>& query) {
     return std::all_of(query.begin(), query.end(), [&](const std::string& w) { return name.find(w) != std::string::npos; });
 }
 
-std::int64_t pageParam(const httplib::Request& req) {
-    const std::string text = req.get_param_value("page");
-    if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), ::isdigit)) return 1;
-    return std::max<std::int64_t>(1, std::stoll(text));
+// A place in the list as the page links write it: "<received at, ms>-<identifier>".
+std::optional<ResultPosition> positionParam(const std::string& text) {
+    const std::size_t dash = text.find('-');
+    if (dash == 0 || dash == std::string::npos || dash > 15 || text.size() - dash - 1 != kIdentifierLength) return std::nullopt;
+    const std::string time = text.substr(0, dash), id = text.substr(dash + 1);
+    if (!std::all_of(time.begin(), time.end(), ::isdigit) || !std::all_of(id.begin(), id.end(), ::isalnum)) return std::nullopt;
+    return ResultPosition{std::stoll(time), id};
 }
+
+std::string positionText(std::int64_t receivedAtMs, const std::string& id) { return std::to_string(receivedAtMs) + "-" + id; }
 
 void modelRoute(httplib::Server& s, ResultStore& store, ModelIndex& models, bool graphics) {
     const std::string base = graphics ? "/graphics" : "/processors";
@@ -99,17 +105,34 @@ void modelRoute(httplib::Server& s, ResultStore& store, ModelIndex& models, bool
 
 }  // namespace
 
-void installBrowseRoutes(httplib::Server& s, ResultStore& store, ModelIndex& models) {
+void installBrowseRoutes(httplib::Server& s, ResultStore& store, ModelIndex& models,
+                         const std::atomic<std::int64_t>& storedCount) {
     modelRoute(s, store, models, false);
     modelRoute(s, store, models, true);
 
-    s.Get("/benchmarks", [&store](const httplib::Request& req, httplib::Response& res) {
-        const std::int64_t page = pageParam(req);
-        const std::int64_t total = store.count();
-        const std::int64_t pages = (total + kPerPage - 1) / kPerPage;
-        const Listing listing = resultListing(listedResults(store.recentPage(kPerPage, (page - 1) * kPerPage)));
+    // Paged by seeking from the first or last row shown, never by an offset: the oldest
+    // page costs what the newest does. One more row than shown says whether more follow.
+    s.Get("/benchmarks", [&store, &storedCount](const httplib::Request& req, httplib::Response& res) {
+        const auto older = positionParam(req.get_param_value("older"));
+        const auto newer = older ? std::nullopt : positionParam(req.get_param_value("newer"));
+        const bool oldest = !older && !newer && req.get_param_value("oldest") == "1";
+        const bool towardsNewer = newer || oldest;
+        std::vector<StoredResult> rows = store.recentPage(older ? older : newer, towardsNewer, kPerPage + 1);
+        const bool more = rows.size() > std::size_t(kPerPage);
+        if (more) rows.erase(towardsNewer ? rows.begin() : rows.end() - 1);
+        ResultsPager pager;
+        pager.here = older ? "older=" + positionText(older->receivedAtMs, older->id)
+                   : newer ? "newer=" + positionText(newer->receivedAtMs, newer->id)
+                   : oldest ? "oldest=1" : "";
+        if (!rows.empty() && (towardsNewer ? more : older.has_value())) {
+            pager.newer = "newer=" + positionText(rows.front().receivedAtMs, rows.front().id);
+        }
+        if (!rows.empty() && (towardsNewer ? !oldest : more)) {
+            pager.older = "older=" + positionText(rows.back().receivedAtMs, rows.back().id);
+        }
+        const Listing listing = resultListing(listedResults(rows));
         res.set_header("Cache-Control", "no-cache");
-        if (!sendExport(req, res, listing)) sendPage(res, 200, renderResultsPage(listing, page, pages, total));
+        if (!sendExport(req, res, listing)) sendPage(res, 200, renderResultsPage(listing, pager, storedCount.load()));
     });
 
     s.Get("/search", [&store, &models](const httplib::Request& req, httplib::Response& res) {

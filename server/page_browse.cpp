@@ -146,17 +146,22 @@ std::string renderModelPage(bool graphics, const ModelSummary& model, std::size_
     return page(model.name, "Results of the " + model.name + " in the Tallyforge Benchmark.", h);
 }
 
-std::string renderResultsPage(const Listing& results, std::int64_t pageNumber, std::int64_t pages, std::int64_t total) {
+std::string renderResultsPage(const Listing& results, const ResultsPager& pager, std::int64_t total) {
+    const std::string here = "/benchmarks" + (pager.here.empty() ? std::string() : "?" + pager.here);
     std::string h = "<section class=\"hero\"><p class=\"eyebrow\">" + grouped(total) +
                     (total == 1 ? " result stored" : " results stored") + "</p><h1>All results</h1>" + browseNav() +
                     "</section><section class=\"card\">";
     h += results.rows.empty() ? "<p class=\"empty\">No results on this page.</p>"
-                              : listingHtml(results, "recent", "/benchmarks?page=" + std::to_string(pageNumber), "", false);
+                              : listingHtml(results, "recent", here, "", false);
     h += "<nav class=\"pager\" aria-label=\"Pages\">";
-    if (pageNumber > 1) h += "<a rel=\"prev\" href=\"/benchmarks?page=" + std::to_string(pageNumber - 1) + "\">&#8592; Newer</a>";
-    h += "<span>Page " + grouped(pageNumber) + " of " + grouped(std::max<std::int64_t>(pages, 1)) + "</span>";
-    if (pageNumber < pages) h += "<a rel=\"next\" href=\"/benchmarks?page=" + std::to_string(pageNumber + 1) + "\">Older &#8594;</a>";
-    h += "</nav>" + exportLinks("/benchmarks?page=" + std::to_string(pageNumber)) + "</section>";
+    if (!pager.newer.empty()) {
+        h += "<a href=\"/benchmarks\">&#8676; Newest</a><a rel=\"prev\" href=\"/benchmarks?" + pager.newer + "\">&#8592; Newer</a>";
+    }
+    h += "<span>Newest first</span>";
+    if (!pager.older.empty()) {
+        h += "<a rel=\"next\" href=\"/benchmarks?" + pager.older + "\">Older &#8594;</a><a href=\"/benchmarks?oldest=1\">Oldest &#8677;</a>";
+    }
+    h += "</nav>" + exportLinks(here) + "</section>";
     return page("All results", "Every result of the Tallyforge Benchmark, newest first.", h);
 }
 

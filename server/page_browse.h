@@ -27,7 +27,12 @@ Listing resultListing(const std::vector<ListedResult>& results);
 std::string renderModelsPage(bool graphics, const Listing& models, const std::string& sortedBy, bool descending);
 std::string renderModelPage(bool graphics, const ModelSummary& model, std::size_t figure,
                             const std::vector<std::int64_t>& values, const Listing& results);
-std::string renderResultsPage(const Listing& results, std::int64_t page, std::int64_t pages, std::int64_t total);
+// The query of this page of all results and of its neighbours ("older=..."); empty
+// where there is none (here: the newest page).
+struct ResultsPager {
+    std::string here, newer, older;
+};
+std::string renderResultsPage(const Listing& results, const ResultsPager& pager, std::int64_t total);
 std::string renderSearchPage(const std::string& query, const Listing& models, const Listing& results);
 
 struct CompareSide {

@@ -52,6 +52,7 @@ ResultService::ResultService(const ServiceOptions& options, ResultStore& store)
     : options_(options),
       store_(store),
       writer_(store, [this](const NewResult& added) {
+          ++storedCount_;
           ranks_.add(added.figures);
           models_.add({added.derived.cpuModel, added.derived.gpuModel, added.figures});
       }),
@@ -81,6 +82,7 @@ ResultService::~ResultService() {
 // One read of every ranked row serves both indexes, so they agree with each other.
 void ResultService::reloadStandings() {
     const std::vector<ModelFigures> rows = store_.modelFigures();
+    storedCount_ = store_.count();
     ranks_.reset(sortedFiguresOf(rows));
     models_.reset(rows);
     loadModelNames(store_, models_);

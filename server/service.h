@@ -51,6 +51,7 @@ private:
     ResultStore& store_;
     RankIndex ranks_;
     ModelIndex models_;
+    std::atomic<std::int64_t> storedCount_{0};  // rows in the store, counted once, then kept up
     std::string machineKey_;  // keys the hashes that group a machine's results
     GroupCommitWriter writer_;
     RateLimiter limiter_;

@@ -155,7 +155,7 @@ void ResultService::installRoutes() {
         sendPage(res, 200, renderResultPage(view));
     });
 
-    installBrowseRoutes(s, store_, models_);
+    installBrowseRoutes(s, store_, models_, storedCount_);
 
     s.Get("/healthz", [](const httplib::Request&, httplib::Response& res) { sendText(res, 200, "ok"); });
 

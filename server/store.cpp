@@ -54,7 +54,11 @@ const std::vector<std::vector<std::string>>& schemaSteps() {
         for (const char* column : kFigureColumns) {
             unindexed.push_back(std::string("DROP INDEX IF EXISTS results_") + column);
         }
-        return std::vector<std::vector<std::string>>{first, checks, derived, unindexed};
+        // The list of all results pages by seeking along (received_at, id), so the last
+        // page costs what the first does; the time alone served an offset scan.
+        std::vector<std::string> paged = {"CREATE INDEX results_received_at_id ON results (received_at, id)",
+                                          "DROP INDEX IF EXISTS results_received_at"};
+        return std::vector<std::vector<std::string>>{first, checks, derived, unindexed, paged};
     }();
     return steps;
 }

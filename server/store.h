@@ -59,6 +59,13 @@ struct Standing {
     std::array<std::int64_t, RankFigures::kCount> total{};
 };
 
+// A place in the list of all results, newest first: ties of the time are broken by the
+// identifier, so every result has its own place.
+struct ResultPosition {
+    std::int64_t receivedAtMs = 0;
+    std::string id;
+};
+
 struct InsertOutcome {
     std::string id;
     bool added = false;  // false: the digest was stored already, id is the earlier one
@@ -93,8 +100,11 @@ public:
 
     // The latest `limit` results of a machine (by its keyed hash), newest first.
     virtual std::vector<StoredResult> ofMachine(const std::string& machine, int limit) = 0;
-    // Results newest first, `limit` of them after skipping `offset`.
-    virtual std::vector<StoredResult> recentPage(int limit, std::int64_t offset) = 0;
+    // Up to `limit` results beside `from` in the list of all results (newest first, then
+    // by identifier, descending): the ones after it, or with `newer` the ones before it.
+    // Without `from`: the newest, or with `newer` the oldest. Returned in list order. Each
+    // is a seek along the index of (received_at, id), so every page costs the same.
+    virtual std::vector<StoredResult> recentPage(const std::optional<ResultPosition>& from, bool newer, int limit) = 0;
     // The latest `limit` results of a processor (graphics false) or graphics model key.
     virtual std::vector<StoredResult> ofModel(bool graphics, const std::string& key, int limit) = 0;
     // The identifier of the processor model's ranked result whose best all-threads integer

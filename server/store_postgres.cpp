@@ -4,6 +4,7 @@
 
 #include <pqxx/pqxx>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -39,7 +40,7 @@ std::unique_ptr<pqxx::connection> connect(const std::string& url) {
     auto c = std::make_unique<pqxx::connection>(url);
     c->prepare("find", "SELECT id, document, received_at FROM results WHERE id = $1");
     c->prepare("recent",
-               "SELECT id, document, received_at FROM results ORDER BY received_at DESC, id LIMIT $1");
+               "SELECT id, document, received_at FROM results ORDER BY received_at DESC, id DESC LIMIT $1");
     c->prepare("count", "SELECT count(*) FROM results");
     c->prepare("checked_before",
                "SELECT id, document, received_at FROM results "
@@ -58,7 +59,12 @@ std::unique_ptr<pqxx::connection> connect(const std::string& url) {
                "SELECT id, document, received_at FROM results WHERE machine = $1 "
                "ORDER BY received_at DESC, id LIMIT $2");
     c->prepare("from_score", "SELECT id FROM results WHERE cpu_model = $1 AND cpu_integer_best >= $2::bigint ORDER BY cpu_integer_best LIMIT 1");
-    c->prepare("page", "SELECT id, document, received_at FROM results ORDER BY received_at DESC, id LIMIT $1 OFFSET $2");
+    c->prepare("newest", "SELECT id, document, received_at FROM results ORDER BY received_at DESC, id DESC LIMIT $1");
+    c->prepare("older", "SELECT id, document, received_at FROM results WHERE (received_at, id) < ($1::bigint, $2) "
+                        "ORDER BY received_at DESC, id DESC LIMIT $3");
+    c->prepare("newer", "SELECT id, document, received_at FROM results WHERE (received_at, id) > ($1::bigint, $2) "
+                        "ORDER BY received_at, id LIMIT $3");
+    c->prepare("oldest", "SELECT id, document, received_at FROM results ORDER BY received_at, id LIMIT $1");
     c->prepare("of_cpu", "SELECT id, document, received_at FROM results WHERE cpu_model = $1 ORDER BY received_at DESC, id LIMIT $2");
     c->prepare("of_gpu", "SELECT id, document, received_at FROM results WHERE gpu_model = $1 ORDER BY received_at DESC, id LIMIT $2");
     c->prepare("set_derived",
@@ -164,8 +170,11 @@ public:
         });
     }
 
-    std::vector<StoredResult> recentPage(int limit, std::int64_t offset) override {
-        return rowsOf("page", limit, offset);
+    std::vector<StoredResult> recentPage(const std::optional<ResultPosition>& from, bool newer, int limit) override {
+        std::vector<StoredResult> rows = from ? rowsOf(newer ? "newer" : "older", from->receivedAtMs, from->id, limit)
+                                              : rowsOf(newer ? "oldest" : "newest", limit);
+        if (newer) std::reverse(rows.begin(), rows.end());
+        return rows;
     }
 
     std::vector<StoredResult> ofModel(bool graphics, const std::string& key, int limit) override {

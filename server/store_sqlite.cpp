@@ -6,6 +6,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -148,7 +150,7 @@ struct Reader {
         : db(path, false),
           find(db, "SELECT id, document, received_at FROM results WHERE id = ?"),
           recent(db, "SELECT id, document, received_at FROM results "
-                     "ORDER BY received_at DESC, id LIMIT ?"),
+                     "ORDER BY received_at DESC, id DESC LIMIT ?"),
           count(db, "SELECT count(*) FROM results"),
           checkedBefore(db, "SELECT id, document, received_at FROM results "
                             "WHERE checks_version IS NULL OR checks_version < ? LIMIT ?"),
@@ -159,7 +161,12 @@ struct Reader {
     Database db;
     Statement find, recent, count, checkedBefore, derivedBefore, ofMachine;
     Statement fromScore{db, "SELECT id FROM results WHERE cpu_model = ? AND cpu_integer_best >= ? ORDER BY cpu_integer_best LIMIT 1"};
-    Statement page{db, "SELECT id, document, received_at FROM results ORDER BY received_at DESC, id LIMIT ? OFFSET ?"};
+    Statement newest{db, "SELECT id, document, received_at FROM results ORDER BY received_at DESC, id DESC LIMIT ?"};
+    Statement older{db, "SELECT id, document, received_at FROM results WHERE (received_at, id) < (?, ?) "
+                        "ORDER BY received_at DESC, id DESC LIMIT ?"};
+    Statement newer{db, "SELECT id, document, received_at FROM results WHERE (received_at, id) > (?, ?) "
+                        "ORDER BY received_at, id LIMIT ?"};
+    Statement oldest{db, "SELECT id, document, received_at FROM results ORDER BY received_at, id LIMIT ?"};
     Statement ofCpu{db, "SELECT id, document, received_at FROM results WHERE cpu_model = ? ORDER BY received_at DESC, id LIMIT ?"};
     Statement ofGpu{db, "SELECT id, document, received_at FROM results WHERE gpu_model = ? ORDER BY received_at DESC, id LIMIT ?"};
 };
@@ -269,9 +276,16 @@ public:
         }
     }
 
-    std::vector<StoredResult> recentPage(int limit, std::int64_t offset) override {
+    std::vector<StoredResult> recentPage(const std::optional<ResultPosition>& from, bool newer, int limit) override {
         auto reader = readers_.acquire();
-        return rowsOf(reader->page.reset().bind(std::int64_t(limit)).bind(offset));
+        std::vector<StoredResult> rows;
+        if (!from) {
+            rows = rowsOf((newer ? reader->oldest : reader->newest).reset().bind(std::int64_t(limit)));
+        } else {
+            rows = rowsOf((newer ? reader->newer : reader->older).reset().bind(from->receivedAtMs).bind(from->id).bind(std::int64_t(limit)));
+        }
+        if (newer) std::reverse(rows.begin(), rows.end());
+        return rows;
     }
 
     std::vector<StoredResult> ofModel(bool graphics, const std::string& key, int limit) override {

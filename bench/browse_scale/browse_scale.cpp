@@ -1,6 +1,7 @@
 // Fills a database with synthetic, valid, signed results spread over a few hundred
 // processor and graphics models, then measures the real service on loopback: a result
-// page, a model page, a search and a comparison (p50 and p99 each), then submissions per
+// page, a model page, a search, a comparison and the newest and oldest page of all results
+// (p50 and p99 each), then submissions per
 // second with that many stored. Prints figures; asserts nothing.
 //   browse_scale --database sqlite|postgresql [--results N] [--seconds S] [--connections C]
 
@@ -108,12 +109,24 @@ int main(int argc, char** argv) {
     std::uint64_t results = 1000000;
     double seconds = 5;
     int connections = 4;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    constexpr const char* kUsage =
+        "usage: browse_scale [--database sqlite|postgresql] [--results N] [--seconds S] [--connections C]\n"
+        "  Fills a database with N synthetic results (default 1000000), starts the service on it and\n"
+        "  measures its pages and submissions, S seconds each (default 5) over C connections (default 4).\n";
+    for (int i = 1; i < argc; i += 2) {
         const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (i + 1 >= argc || (a != "--database" && a != "--results" && a != "--seconds" && a != "--connections")) {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
         if (a == "--database") database = argv[i + 1];
         else if (a == "--results") results = std::stoull(argv[i + 1]);
         else if (a == "--seconds") seconds = std::stod(argv[i + 1]);
-        else if (a == "--connections") connections = std::stoi(argv[i + 1]);
+        else connections = std::stoi(argv[i + 1]);
     }
     testkit::TempDir dir;
     std::unique_ptr<testkit::PostgresCluster> cluster;
@@ -194,6 +207,9 @@ int main(int argc, char** argv) {
     measure("model page", service, modelPages, connections, seconds);
     measure("search", service, searches, connections, seconds);
     measure("comparison", service, compares, connections, seconds);
+    // The list of all results pages by seeking, so its oldest page should cost its newest's.
+    measure("all results, newest page", service, {"/benchmarks"}, connections, seconds);
+    measure("all results, oldest page", service, {"/benchmarks?oldest=1"}, connections, seconds);
 
     // ---- Submissions with that many stored ----
     const std::size_t count = std::size_t(std::max(4000.0, 8000 * seconds * 1.5));

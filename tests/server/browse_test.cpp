@@ -314,9 +314,20 @@ TEST_P(BrowseService, BrowseSearchPageCompareAndExport) {
     EXPECT_EQ(service.get("/processors/no-such-model").status, 404);
     EXPECT_EQ(service.get("/graphics/13th-gen-intel-core-i7-13700k").status, 404) << "a processor is no graphics model";
 
-    // All results, 50 a page, newest first; the second page has the rest.
+    // All results, 50 a page, newest first, paged by the links each page writes; many
+    // results share a millisecond, so the identifier must break the ties.
+    const auto linkOf = [](const std::string& html, const std::string& label) {
+        const std::size_t at = html.find(label);
+        if (at == std::string::npos) return std::string();
+        const std::size_t href = html.rfind("href=\"", at);
+        return html.substr(href + 6, html.find('"', href + 6) - href - 6);
+    };
+    const std::string html1 = service.get("/benchmarks").body;
+    EXPECT_EQ(linkOf(html1, "Newer"), "");
+    const std::string olderLink = linkOf(html1, "Older &#8594;");
+    ASSERT_EQ(olderLink.rfind("/benchmarks?older=", 0), 0u) << html1;
     const auto page1 = parseCsv(service.get("/benchmarks?format=csv").body);
-    const auto page2 = parseCsv(service.get("/benchmarks?page=2&format=csv").body);
+    const auto page2 = parseCsv(service.get(olderLink + "&format=csv").body);
     ASSERT_EQ(page1.size(), 51u);
     ASSERT_EQ(page2.size(), 8u);
     // Newest first: the submission times never rise from one row to the next.
@@ -330,9 +341,22 @@ TEST_P(BrowseService, BrowseSearchPageCompareAndExport) {
         for (std::size_t r = 1; r < p->size(); ++r) seen.insert((*p)[r][0]);
     }
     EXPECT_EQ(seen.size(), 57u) << "every result once";
-    const std::string html2 = service.get("/benchmarks?page=2").body;
-    EXPECT_NE(html2.find("Page 2 of 2"), std::string::npos);
-    EXPECT_NE(html2.find("href=\"/benchmarks?page=1\""), std::string::npos);
+    const std::string html2 = service.get(olderLink).body;
+    EXPECT_EQ(linkOf(html2, "Older &#8594;"), "") << "the last page";
+    const std::string newerLink = linkOf(html2, "&#8592; Newer");
+    ASSERT_EQ(newerLink.rfind("/benchmarks?newer=", 0), 0u) << html2;
+    EXPECT_EQ(parseCsv(service.get(newerLink + "&format=csv").body), page1) << "back to the first page";
+    // The oldest page: the 50 oldest, in list order, with a way back and none further.
+    const auto oldest = parseCsv(service.get("/benchmarks?oldest=1&format=csv").body);
+    ASSERT_EQ(oldest.size(), 51u);
+    EXPECT_EQ(oldest.back(), page2.back());
+    EXPECT_EQ(oldest[43], page1[50]) << "7 from the second page, then the end of the first";
+    EXPECT_EQ(linkOf(service.get("/benchmarks?oldest=1").body, "Older &#8594;"), "");
+    // Positions that are not ours are the first page, not an error or a scan.
+    for (const char* bad : {"older=x", "older=-AAAAAAAAAAAA", "older=99999999999999999999-AAAAAAAAAAAA",
+                            "newer=1-AAAA", "older=1-AAAAAAAAAAA%27", "page=999999999"}) {
+        EXPECT_EQ(parseCsv(service.get(std::string("/benchmarks?format=csv&") + bad).body), page1) << bad;
+    }
 
     // Search by model name words and by a result's address.
     const std::string found = service.get("/search?q=i7%2013700K").body;

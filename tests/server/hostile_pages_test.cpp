@@ -74,7 +74,7 @@ std::vector<RenderedPage> everyPage(const std::string& text) {
     const Listing results = resultListing({{view.id, 1700000000000, inv}, {"BBBBBBBBBBBB", 1700000001000, inv}});
     std::vector<RenderedPage> pages = {
         {"result", renderResultPage(view)},
-        {"results list", renderResultsPage(results, 1, 1, 2)},
+        {"results list", renderResultsPage(results, {"older=1700000001000-BBBBBBBBBBBB", "newer=1-AAAAAAAAAAAA", "older=1-AAAAAAAAAAAA"}, 2)},
         {"search", renderSearchPage(text, modelListing(models.summaries(false), false), results)},
         {"compare", renderComparePage({view.id, inv}, {"BBBBBBBBBBBB", inv})},
         {"methodology", renderMethodologyPage()},

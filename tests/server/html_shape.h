@@ -35,7 +35,7 @@ inline std::string unexpectedMarkup(std::string_view html) {
         "placeholder", "value", "action", "method", "viewbox", "preserveaspectratio", "x", "y", "x1", "x2",
         "y1", "y2", "cx", "cy", "r", "rx", "width", "height", "d", "points", "offset", "stop-color", "fill",
         "text-anchor", "transform", "colspan", "scope", "selected", "required", "maxlength", "autocomplete",
-        "datetime", "title", "open", "focusable", "xmlns", "minlength", "size", "hidden", "tabindex"};
+        "datetime", "title", "open", "focusable", "xmlns", "minlength", "size", "hidden", "tabindex", "rel"};
     std::size_t i = 0;
     while ((i = html.find('<', i)) != std::string_view::npos) {
         ++i;
