@@ -92,4 +92,36 @@ TEST(BrowseInBrowser, ResultModelCompareAndSearchPages) {
     }
 }
 
+// Typed into and followed in the browser: the search box and "Compare with…" must work
+// under the page's own Content Security Policy.
+TEST(BrowseInBrowser, FormsWorkWhenTypedIntoAndSent) {
+    const std::string chromium = findChromium();
+    if (chromium.empty()) GTEST_SKIP() << "Chromium is not installed (Debian package chromium); forms not tried";
+    const std::string tools = TALLYFORGE_TEST_TOOLS;
+    ASSERT_TRUE(std::filesystem::exists(tools + "/node_modules/puppeteer-core"))
+        << "puppeteer-core not found in " << tools << " (scripts/setup installs it)";
+
+    testkit::TempDir dir;
+    ServiceProcess service(dir, {"sqlite:" + dir.file("results.db"), false, 0, {}});
+    std::string why;
+    ASSERT_TRUE(service.start(&why)) << why;
+    const testkit::Reply a = service.post(testkit::signedDocument(machineRun(1, 1.0, 1)));
+    const testkit::Reply b = service.post(testkit::signedDocument(machineRun(2, 0.9, 2)));
+    ASSERT_EQ(a.status, 201);
+    ASSERT_EQ(b.status, 201);
+
+    std::string out;
+    const int status = runProgram({"timeout", "180", "node", TALLYFORGE_FORMS_SCRIPT, tools, chromium,
+                                   dir.file("profile-forms"), service.baseUrl(), a.body, b.body},
+                                  &out);
+    EXPECT_EQ(status, 0) << out;
+    for (const char* form : {"ok   search box: /search?q=13700K", "ok   search by result address",
+                             "ok   compare with: /compare?a="}) {
+        EXPECT_NE(out.find(form), std::string::npos) << out;
+    }
+    // The requests the browser made reached the service (its log leaves queries out).
+    EXPECT_NE(service.log().find("GET /search 200"), std::string::npos) << service.log();
+    EXPECT_NE(service.log().find("GET /compare 200"), std::string::npos) << service.log();
+}
+
 }  // namespace
