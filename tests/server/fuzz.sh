@@ -18,7 +18,7 @@ flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer,address,undef
 cmake -DINPUT="$root/server/pages.css" -DOUTPUT="$work/pageStyleSheet.cpp" -DSYMBOL=pageStyleSheet \
       -P "$root/cmake/EmbedFile.cmake"
 sources=("$root/tests/server/fuzz_validator.cpp" "$root/server/submission.cpp" "$root/server/pages.cpp" "$root/server/format.cpp" "$root/server/charts.cpp"
-         "$root/server/page_checks.cpp" "$root/server/page_model.cpp" "$root/server/page_browse.cpp" "$root/server/listing.cpp" "$root/server/models.cpp" "$root/server/checks.cpp"
+         "$root/server/page_checks.cpp" "$root/server/page_model.cpp" "$root/server/methodology_page.cpp" "$root/server/page_browse.cpp" "$root/server/listing.cpp" "$root/server/models.cpp" "$root/server/checks.cpp"
          "$work/pageStyleSheet.cpp" "$root/core/document.cpp" "$root/core/text.cpp" "$root/core/crypto_openssl.cpp")
 echo "fuzz.sh: building $work/fuzz_validator with $cxx"
 "$cxx" "${flags[@]}" "${sources[@]}" -lcrypto -o "$work/fuzz_validator"

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "server/pages.h"
 #include "server/submission.h"
 #include "tests/server/html_shape.h"
+#include "tests/server/page_kinds.h"
 
 namespace {
 
@@ -48,51 +50,12 @@ SystemInventory hostileInventory(const std::string& text) {
     return inv;
 }
 
-struct RenderedPage {
-    std::string kind;
-    std::string html;
-};
-
-// Every page kind the service renders, each with the hostile text wherever it can go.
-std::vector<RenderedPage> everyPage(const std::string& text) {
-    const SystemInventory inv = hostileInventory(text);
-    const RankFigures figures = rankFiguresOf(inv.score);
-    ModelIndex models;
-    const ModelFigures row{processorKeyOf(inv), graphicsKeyOf(inv), figures};
-    models.reset({row, row});
-    models.setName(row.cpuModel, processorModelName(inv.processor.name));
-    models.setName(row.gpuModel, graphicsModelName(inv.gl_gpu.renderer));
-
-    ResultView view;
-    view.id = "AAAAAAAAAAAA";
-    view.inventory = inv;
-    view.figures = figures;
-    view.checks = checksOf(inv);
-    view.models = modelStandingOf(models, inv, figures, false);
-    view.history = {{"BBBBBBBBBBBB", 1700000000000, figures}};
-
-    const Listing results = resultListing({{view.id, 1700000000000, inv}, {"BBBBBBBBBBBB", 1700000001000, inv}});
-    std::vector<RenderedPage> pages = {
-        {"result", renderResultPage(view)},
-        {"results list", renderResultsPage(results, {"older=1700000001000-BBBBBBBBBBBB", "newer=1-AAAAAAAAAAAA", "older=1-AAAAAAAAAAAA"}, 2)},
-        {"search", renderSearchPage(text, modelListing(models.summaries(false), false), results)},
-        {"compare", renderComparePage({view.id, inv}, {"BBBBBBBBBBBB", inv})},
-        {"methodology", renderMethodologyPage()},
-        {"not found", renderNotFoundPage()},
-    };
-    for (bool graphics : {false, true}) {
-        const std::vector<ModelSummary> summaries = models.summaries(graphics);
-        // A renderer string that is all driver suffix leaves no graphics model to show.
-        if (!graphics) {
-            EXPECT_EQ(summaries.size(), 1u) << text;
-        }
-        if (summaries.empty()) continue;
-        const std::string kind = graphics ? "graphics" : "processor";
-        pages.push_back({kind + " list", renderModelsPage(graphics, modelListing(summaries, graphics), "results", true)});
-        const std::size_t figure = graphics ? kScene1Average : kIntegerBest;
-        pages.push_back({kind + " model", renderModelPage(graphics, summaries.front(), figure,
-                                                          models.values(summaries.front().key, figure), results)});
-    }
+std::vector<testkit::RenderedPage> everyPage(const std::string& text) {
+    const std::vector<testkit::RenderedPage> pages = testkit::renderEveryPageKind(hostileInventory(text), text);
+    // A renderer string that is all driver suffix leaves no graphics model to show, but
+    // every processor name makes a model.
+    EXPECT_TRUE(std::any_of(pages.begin(), pages.end(), [](const auto& p) { return p.kind == "processor model"; }))
+        << text;
     return pages;
 }
 
@@ -101,7 +64,7 @@ TEST(HostilePages, NoStoredTextBecomesMarkupOnAnyPage) {
     ASSERT_NE(testkit::unexpectedMarkup("<title>" + kPayloads[0] + "</title>"), "");
     ASSERT_NE(testkit::unexpectedMarkup("<p class=\"" + kPayloads[2] + "\">"), "");
     for (const std::string& payload : kPayloads) {
-        for (const RenderedPage& page : everyPage(payload)) {
+        for (const testkit::RenderedPage& page : everyPage(payload)) {
             EXPECT_EQ(testkit::unexpectedMarkup(page.html), "") << page.kind << " page with " << payload;
         }
     }
@@ -110,7 +73,7 @@ TEST(HostilePages, NoStoredTextBecomesMarkupOnAnyPage) {
 TEST(HostilePages, TitleAndDescriptionCarryTheTextEscaped) {
     const std::string payload = kPayloads[0];
     const std::string escaped = htmlEscape(payload);
-    for (const RenderedPage& page : everyPage(payload)) {
+    for (const testkit::RenderedPage& page : everyPage(payload)) {
         const std::size_t title = page.html.find("<title>");
         ASSERT_NE(title, std::string::npos) << page.kind;
         const std::string head = page.html.substr(0, page.html.find("</head>"));
