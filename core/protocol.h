@@ -1,7 +1,8 @@
 #pragma once
 // What the client measures and the service ranks, in one place: the thread counts of the
-// CPU test, the four scenes and the figures results are ranked by. The order of each
-// table is the order of the result document and of the database columns.
+// CPU test, the four scenes, the figures results are ranked by and the form of a result's
+// identifier. The order of each table is the order of the result document and of the
+// database columns.
 
 #include <array>
 #include <cstddef>
@@ -55,4 +56,19 @@ constexpr bool isProcessorFigure(std::size_t figure) { return figure < kScene1Av
 // The average frame rate figure of the scene with this result id (1 to 4).
 constexpr RankFigure sceneAverageFigure(std::uint64_t sceneId) {
     return RankFigure(kScene1Average + (sceneId - 1));
+}
+
+// A stored result's identifier: the service makes it, the client puts it into the result
+// page address, so both hold it to exactly this length and alphabet.
+inline constexpr std::size_t kIdentifierLength = 12;
+inline constexpr std::string_view kIdentifierAlphabet =
+    "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+
+// Exactly kIdentifierLength characters of kIdentifierAlphabet, nothing around them.
+constexpr bool isResultIdentifier(std::string_view text) {
+    if (text.size() != kIdentifierLength) return false;
+    for (char c : text) {
+        if (kIdentifierAlphabet.find(c) == std::string_view::npos) return false;
+    }
+    return true;
 }

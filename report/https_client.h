@@ -1,16 +1,25 @@
 #pragma once
 // One synchronous HTTPS POST. Windows goes through WinHTTP, Linux through libcurl; both
-// always use TLS with certificate and host name checks and honour the system's proxy
-// settings.
+// always use TLS with certificate and host name checks, honour the system's proxy
+// settings, follow no redirect (a 3xx is just its status) and read no more of a reply
+// than kMaxReplyBytes.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 
+// The result service answers with a 12-character identifier or a short sentence; a
+// reply that goes on past this is not one of its answers, and is not kept in memory.
+inline constexpr std::size_t kMaxReplyBytes = 64 * 1024;
+
 struct HttpResponse {
     std::uint32_t statusCode = 0;
     std::string body;  // exactly as received: no decoding, no trimming
+    // The body went on past kMaxReplyBytes: reading stopped there, and body holds at most
+    // that much of it.
+    bool tooLarge = false;
 };
 
 struct HttpsClient {

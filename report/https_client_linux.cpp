@@ -12,9 +12,17 @@ void initialiseCurlOnce() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// Returning less than was handed over makes libcurl end the transfer.
 std::size_t appendToBody(char* data, std::size_t size, std::size_t count, void* target) {
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
+    HttpResponse& response = *static_cast<HttpResponse*>(target);
+    const std::size_t n = size * count;
+    if (n > kMaxReplyBytes - response.body.size()) {
+        response.body.append(data, kMaxReplyBytes - response.body.size());
+        response.tooLarge = true;
+        return 0;
+    }
+    response.body.append(data, n);
+    return n;
 }
 
 struct EasyDeleter {
@@ -62,11 +70,10 @@ std::optional<HttpResponse> HttpsClient::post(const std::string& path, const std
     set(CURLOPT_POSTFIELDS, body.data());
     set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
     set(CURLOPT_WRITEFUNCTION, &appendToBody);
-    set(CURLOPT_WRITEDATA, &response.body);
-    // Redirects are followed, but never away from TLS.
-    set(CURLOPT_FOLLOWLOCATION, 1L);
-    set(CURLOPT_REDIR_PROTOCOLS_STR, "https");
-    set(CURLOPT_MAXREDIRS, 10L);
+    set(CURLOPT_WRITEDATA, &response);
+    // A redirect would send the document, machine identifier and all, wherever the
+    // reply points.
+    set(CURLOPT_FOLLOWLOCATION, 0L);
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
     if (!caPem.empty()) {
@@ -82,7 +89,8 @@ std::optional<HttpResponse> HttpsClient::post(const std::string& path, const std
     set(CURLOPT_NOSIGNAL, 1L);
     if (!ok) return std::nullopt;
 
-    // A transfer error after the status line still yields the response with what arrived.
+    // A transfer error after the status line (the reply's limit included) still yields
+    // the response with what arrived.
     curl_easy_perform(h);
     long status = 0;
     if (curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status <= 0) {

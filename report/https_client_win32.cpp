@@ -1,5 +1,6 @@
 #include "report/https_client.h"
 
+#include <algorithm>
 #include <limits>
 #include <string_view>
 #include <vector>
@@ -139,6 +140,11 @@ std::optional<HttpResponse> HttpsClient::post(const std::string& path, const std
                             static_cast<int>(milliseconds(stallTimeout)),
                             static_cast<int>(milliseconds(stallTimeout))))
         return std::nullopt;
+    // A redirect would send the document, machine identifier and all, wherever the reply
+    // points; the requests of this session inherit the policy.
+    DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    if (!WinHttpSetOption(session.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirects, sizeof redirects))
+        return std::nullopt;
 
     Handle connection(WinHttpConnect(session.get(), wideHost.c_str(), port, 0));
     if (!connection) return std::nullopt;
@@ -183,19 +189,26 @@ std::optional<HttpResponse> HttpsClient::post(const std::string& path, const std
     response.statusCode = status;
 
     // From here on the response exists; a broken body ends the reading, not the response.
-    for (;;) {
+    // At most one byte past the limit is read, to learn that the reply goes on.
+    while (!response.tooLarge) {
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request.get(), &available) || available == 0) break;
         bool progressed = false;
         while (available > 0) {
             const std::size_t start = response.body.size();
-            response.body.resize(start + available);
+            const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(available, kMaxReplyBytes + 1 - start));
+            response.body.resize(start + wanted);
             DWORD read = 0;
-            if (!WinHttpReadData(request.get(), response.body.data() + start, available, &read)) read = 0;
+            if (!WinHttpReadData(request.get(), response.body.data() + start, wanted, &read)) read = 0;
             response.body.resize(start + read);
             if (read == 0) break;
             progressed = true;
             available -= read;
+            if (response.body.size() > kMaxReplyBytes) {
+                response.body.resize(kMaxReplyBytes);
+                response.tooLarge = true;
+                break;
+            }
         }
         // A read that delivers nothing although data was announced would repeat forever.
         if (!progressed) break;

@@ -1,5 +1,6 @@
 #include "report/submission.h"
 
+#include "core/protocol.h"
 #include "report/result_document.h"
 
 #if TALLYFORGE_HAVE_RESULT_CA
@@ -28,15 +29,17 @@ std::string resultPageAddress(const std::string& host, std::uint16_t port, std::
 
 SubmissionOutcome interpretResponse(const std::optional<HttpResponse>& response,
                                     const std::string& host, std::uint16_t port) {
-    // The address and the message are handed on as C strings, so a zero byte ends them;
-    // cutting here keeps both platforms alike and never shows an empty error box.
-    const std::string_view body =
-        response ? std::string_view(response->body).substr(0, response->body.find('\0'))
-                 : std::string_view();
-    if (response && response->statusCode == 201) {
-        return {true, resultPageAddress(host, port, body)};
+    if (!response || response->tooLarge) return {false, kSubmitFailedText};
+    // The address goes to the browser, so it holds nothing the service would not have
+    // made: not even a line break around the identifier.
+    if (response->statusCode == 201) {
+        if (!isResultIdentifier(response->body)) return {false, kNotAnIdentifierText};
+        return {true, resultPageAddress(host, port, response->body)};
     }
-    if (response && !body.empty()) return {false, std::string(body)};
+    // The message is handed on as a C string, so a zero byte ends it; cutting here keeps
+    // both platforms alike and never shows an empty error box.
+    const std::string_view body = std::string_view(response->body).substr(0, response->body.find('\0'));
+    if (!body.empty()) return {false, std::string(body)};
     return {false, kSubmitFailedText};
 }
 

@@ -5,10 +5,11 @@
 #include <openssl/rand.h>
 
 namespace {
-constexpr char kAlphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-constexpr unsigned kAlphabetSize = sizeof kAlphabet - 1;  // 62
-// Bytes at or above 248 (= 4 x 62) are thrown away so that every character is equally likely.
+constexpr unsigned kAlphabetSize = kIdentifierAlphabet.size();
+// Bytes at or above the largest multiple of the alphabet's size are thrown away so that
+// every character is equally likely.
 constexpr unsigned kAcceptBelow = 256 - 256 % kAlphabetSize;
+static_assert(kAlphabetSize > 1 && kAlphabetSize <= 256);
 }  // namespace
 
 std::string newResultIdentifier() {
@@ -20,17 +21,8 @@ std::string newResultIdentifier() {
             throw std::runtime_error("the random generator failed");
         }
         for (unsigned char b : buffer) {
-            if (b < kAcceptBelow && id.size() < kIdentifierLength) id += kAlphabet[b % kAlphabetSize];
+            if (b < kAcceptBelow && id.size() < kIdentifierLength) id += kIdentifierAlphabet[b % kAlphabetSize];
         }
     }
     return id;
-}
-
-bool isResultIdentifier(const std::string& text) {
-    if (text.size() != kIdentifierLength) return false;
-    for (char c : text) {
-        const bool ok = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-        if (!ok) return false;
-    }
-    return true;
 }

@@ -4,11 +4,16 @@
 // connection that copies the WAL back into the database file in the background, so
 // that commits never wait for that copy.
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -468,10 +473,29 @@ private:
     std::thread checkpointThread_;
 };
 
+// The database holds raw machine identifiers and the key that hides them, so only the
+// service's user may read it. SQLite gives the -wal and -shm files it creates the
+// database file's mode, so creating that file first suffices for a new database; an
+// older database and its files are tightened.
+void keepPrivate(const std::string& path) {
+    if (path.empty() || path == ":memory:") return;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) throw SqliteError("cannot open " + path + ": " + std::strerror(errno));
+    ::close(fd);
+    for (const std::string& file : {path, path + "-wal", path + "-shm"}) {
+        struct stat st {};
+        if (::stat(file.c_str(), &st) != 0) continue;
+        if ((st.st_mode & 077) != 0 && ::chmod(file.c_str(), st.st_mode & 0700) != 0) {
+            throw SqliteError("cannot make " + file + " private: " + std::strerror(errno));
+        }
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<ResultStore> openSqliteStore(const std::string& path, std::string* whyNot) {
     try {
+        keepPrivate(path);
         return std::make_unique<SqliteStore>(path);
     } catch (const std::exception& e) {
         if (whyNot) *whyNot = e.what();

@@ -330,9 +330,9 @@ protected:
 };
 
 TEST_F(HttpsSubmission, SendsExactlyTheSpecifiedRequest) {
-    TestServer server(cert("localhost"), key("localhost"), reply(201, "abc123"));
+    TestServer server(cert("localhost"), key("localhost"), reply(201, "abc123XYZ789"));
     const Outcome outcome = submit(server.port());
-    expectOpened(outcome, "https://localhost:" + std::to_string(server.port()) + "/benchmarks/abc123");
+    expectOpened(outcome, "https://localhost:" + std::to_string(server.port()) + "/benchmarks/abc123XYZ789");
 
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
@@ -373,8 +373,13 @@ TEST_F(HttpsSubmission, ActsOnTheReply) {
         std::string text;  // the address after "/benchmarks/", or the error text
     };
     const std::vector<Case> cases = {
-        {"201 opens the page", 201, "abc123", true, "abc123"},
-        {"201 keeps a trailing line break", 201, "abc123\n", true, "abc123\n"},
+        {"201 opens the page", 201, "abc123XYZ789", true, "abc123XYZ789"},
+        {"201 with a trailing line break", 201, "abc123XYZ789\n", false, kNotAnIdentifierText},
+        {"201 with a short identifier", 201, "abc123", false, kNotAnIdentifierText},
+        {"201 with another address", 201, "@evil.example", false, kNotAnIdentifierText},
+        {"201 past the limit", 201, std::string(kMaxReplyBytes + 1, 'a'), false, generic},
+        {"a refusal past the limit", 400, std::string(kMaxReplyBytes + 1, 'a'), false, generic},
+        {"a redirect without a body", 307, "", false, generic},
         {"200 is not success", 200, "stored", false, "stored"},
         {"the service's refusal is shown", 400, "The document is not valid.", false, "The document is not valid."},
         {"500 without a body", 500, "", false, generic},
@@ -424,46 +429,105 @@ TEST_F(HttpsSubmission, FailsWithTheGenericTextWithoutAReply) {
 TEST_F(HttpsSubmission, RefusesServersItCannotVerify) {
     for (const std::string name : {"self", "other.invalid"}) {
         SCOPED_TRACE(name);
-        TestServer server(cert(name), key(name), reply(201, "abc123"));
+        TestServer server(cert(name), key(name), reply(201, "abc123XYZ789"));
         expectError(submit(server.port()), kSubmitFailedText);
         EXPECT_TRUE(server.requests().empty());
     }
 }
 
-TEST_F(HttpsSubmission, FollowsRedirectsOnlyOverHttps) {
-    {
-        SCOPED_TRACE("to https");
-        TestServer server(cert("localhost"), key("localhost"), [](const httplib::Request& req, httplib::Response& res) {
-            if (req.path == "/api/benchmarks") {
-                res.status = 307;
-                res.set_header("Location", "https://" + req.get_header_value("Host") + "/v2/benchmarks");
-            } else {
-                res.status = 201;
-                res.set_content("moved", "text/plain");
-            }
-        });
-        expectOpened(submit(server.port()), "https://localhost:" + std::to_string(server.port()) + "/benchmarks/moved");
-        const auto requests = server.requests();
-        ASSERT_EQ(requests.size(), 2u);
-        EXPECT_EQ(requests[1].method, "POST");
-        EXPECT_EQ(requests[1].path, "/v2/benchmarks");
-        EXPECT_EQ(requests[1].body, requests[0].body);
+// A redirect is answered like any other status: the document, machine identifier and
+// all, goes nowhere else.
+TEST_F(HttpsSubmission, FollowsNoRedirect) {
+    TestServer target(cert("localhost"), key("localhost"), reply(201, "abc123XYZ789"));
+    TestServer plain(reply(201, "abc123XYZ789"));
+    for (const int status : {301, 302, 303, 307, 308}) {
+        for (const std::string& location :
+             {"https://localhost:" + std::to_string(target.port()) + "/api/benchmarks",
+              "http://localhost:" + std::to_string(plain.port()) + "/api/benchmarks"}) {
+            SCOPED_TRACE(std::to_string(status) + " to " + location);
+            TestServer server(cert("localhost"), key("localhost"), [&](const httplib::Request&, httplib::Response& res) {
+                res.status = status;
+                res.set_header("Location", location);
+            });
+            expectError(submit(server.port()), kSubmitFailedText);
+            EXPECT_EQ(server.requests().size(), 1u);
+        }
     }
-    {
-        SCOPED_TRACE("to plain http");
-        TestServer plain(reply(201, "abc123"));
-        const std::string target = "http://localhost:" + std::to_string(plain.port()) + "/api/benchmarks";
+    EXPECT_TRUE(target.requests().empty());
+    EXPECT_TRUE(plain.requests().empty());
+}
+
+// The client on its own, in this process, so the status it got can be seen.
+class HttpsClientReply : public HttpsSubmission {
+protected:
+    static HttpsClient client(std::uint16_t port) {
+        HttpsClient c;
+        c.userAgent = kUserAgent;
+        c.host = "localhost";
+        c.port = port;
+        c.caPem = readFile(dir_ / "ca.pem");
+        return c;
+    }
+};
+
+TEST_F(HttpsClientReply, ARedirectIsJustItsStatus) {
+    TestServer target(cert("localhost"), key("localhost"), reply(201, "abc123XYZ789"));
+    TestServer server(cert("localhost"), key("localhost"), [&](const httplib::Request&, httplib::Response& res) {
+        res.status = 307;
+        res.set_header("Location", "https://localhost:" + std::to_string(target.port()) + "/api/benchmarks");
+        res.set_content("Moved.", "text/plain");
+    });
+    const auto response = client(server.port()).post(kSubmitPath, "{}", kSubmitHeader);
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->statusCode, 307u);
+    EXPECT_EQ(response->body, "Moved.");
+    EXPECT_FALSE(response->tooLarge);
+    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_TRUE(target.requests().empty());
+
+    // The target does answer when asked directly, so its silence above means something.
+    const auto direct = client(target.port()).post(kSubmitPath, "{}", kSubmitHeader);
+    ASSERT_TRUE(direct);
+    EXPECT_EQ(direct->statusCode, 201u);
+    EXPECT_EQ(target.requests().size(), 1u);
+}
+
+TEST_F(HttpsClientReply, ReadsNoMoreThanTheLimit) {
+    struct Case {
+        std::size_t size;
+        bool chunked;  // no Content-Length: the reply's size shows only while reading
+    };
+    for (const Case c : {Case{kMaxReplyBytes, false}, Case{kMaxReplyBytes, true}, Case{kMaxReplyBytes + 1, false},
+                         Case{kMaxReplyBytes + 1, true}, Case{8 * 1024 * 1024, false}}) {
+        SCOPED_TRACE(std::to_string(c.size) + (c.chunked ? " chunked" : ""));
+        std::string body(c.size, '\0');
+        for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i % 26);
         TestServer server(cert("localhost"), key("localhost"), [&](const httplib::Request&, httplib::Response& res) {
-            res.status = 307;
-            res.set_header("Location", target);
+            res.status = 400;
+            if (!c.chunked) {
+                res.set_content(body, "text/plain");
+                return;
+            }
+            res.set_chunked_content_provider("text/plain", [&](std::size_t offset, httplib::DataSink& sink) {
+                const std::size_t n = std::min<std::size_t>(4096, body.size() - offset);
+                sink.write(body.data() + offset, n);
+                if (offset + n == body.size()) sink.done();
+                return true;
+            });
         });
-        expectError(submit(server.port()), kSubmitFailedText);
-        EXPECT_TRUE(plain.requests().empty());
+        const auto response = client(server.port()).post(kSubmitPath, "{}", kSubmitHeader);
+        ASSERT_TRUE(response);
+        EXPECT_EQ(response->statusCode, 400u);
+        const bool tooLarge = c.size > kMaxReplyBytes;
+        EXPECT_EQ(response->tooLarge, tooLarge);
+        EXPECT_EQ(response->body, body.substr(0, kMaxReplyBytes));
+        EXPECT_EQ(interpretResponse(response, "localhost", server.port()).text,
+                  tooLarge ? std::string(kSubmitFailedText) : body);
     }
 }
 
 TEST_F(HttpsSubmission, GoesThroughTheProxyOfTheEnvironment) {
-    TestServer server(cert("localhost"), key("localhost"), reply(201, "abc123"));
+    TestServer server(cert("localhost"), key("localhost"), reply(201, "abc123XYZ789"));
     RefusingProxy proxy;
     const Outcome outcome =
         submit(server.port(), 60, 30, {"https_proxy=http://127.0.0.1:" + std::to_string(proxy.port())});

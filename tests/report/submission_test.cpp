@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/protocol.h"
 #include "report/result_document.h"
 #include "tests/report/sample_inventory.h"
 
@@ -16,6 +17,10 @@ TEST(ResultPageAddress, CarriesThePortOnlyWhenNotTheDefault) {
 
 TEST(InterpretResponse, FollowsTheDecisionOrder) {
     const std::string generic = kSubmitFailedText;
+    const std::string notAnId = kNotAnIdentifierText;
+    const std::string id = "aZ09bY18cX27";
+    HttpResponse tooLarge{201, id, true};
+    HttpResponse tooLargeRefusal{400, "Too large.", true};
     struct Case {
         const char* what;
         std::optional<HttpResponse> response;
@@ -23,11 +28,27 @@ TEST(InterpretResponse, FollowsTheDecisionOrder) {
         std::string text;
     };
     const std::vector<Case> cases = {
-        {"201 opens the page", HttpResponse{201, "abc123"}, true, "https://h:8443/benchmarks/abc123"},
-        {"201 keeps a line break", HttpResponse{201, "abc123\r\n"}, true, "https://h:8443/benchmarks/abc123\r\n"},
-        {"201 with no body", HttpResponse{201, ""}, true, "https://h:8443/benchmarks/"},
-        {"201 up to a zero byte", HttpResponse{201, std::string("ab\0cd", 5)}, true, "https://h:8443/benchmarks/ab"},
+        {"201 with an identifier opens the page", HttpResponse{201, id}, true, "https://h:8443/benchmarks/" + id},
+        {"every character of the alphabet", HttpResponse{201, "0123456789AZ"}, true,
+         "https://h:8443/benchmarks/0123456789AZ"},
+        {"201 with no body", HttpResponse{201, ""}, false, notAnId},
+        {"one character short", HttpResponse{201, id.substr(1)}, false, notAnId},
+        {"one character more", HttpResponse{201, id + "a"}, false, notAnId},
+        {"a trailing line break", HttpResponse{201, id + "\n"}, false, notAnId},
+        {"a trailing CR LF", HttpResponse{201, id + "\r\n"}, false, notAnId},
+        {"a leading space", HttpResponse{201, " " + id.substr(1)}, false, notAnId},
+        {"a path separator", HttpResponse{201, "aZ09bY/8cX27"}, false, notAnId},
+        {"a query", HttpResponse{201, "aZ09bY?8cX27"}, false, notAnId},
+        {"a fragment", HttpResponse{201, "aZ09bY#8cX27"}, false, notAnId},
+        {"a dash", HttpResponse{201, "aZ09bY-8cX27"}, false, notAnId},
+        {"a zero byte", HttpResponse{201, std::string("aZ09bY\0" "8cX27", 12)}, false, notAnId},
+        {"a byte above ASCII", HttpResponse{201, "aZ09bY\xc3\xa9" "cX27"}, false, notAnId},
+        {"another address", HttpResponse{201, "@evil.example/x"}, false, notAnId},
+        {"a reply past the limit", tooLarge, false, generic},
+        {"a refusal past the limit", tooLargeRefusal, false, generic},
         {"200 is a failure", HttpResponse{200, "stored"}, false, "stored"},
+        {"a redirect is a failure", HttpResponse{307, ""}, false, generic},
+        {"a redirect's body is shown", HttpResponse{308, "Moved."}, false, "Moved."},
         {"body shown unchanged", HttpResponse{413, " Too large.\n"}, false, " Too large.\n"},
         {"500 without body", HttpResponse{500, ""}, false, generic},
         {"error text up to a zero byte", HttpResponse{400, std::string("Bad\0x", 5)}, false, "Bad"},
@@ -38,6 +59,16 @@ TEST(InterpretResponse, FollowsTheDecisionOrder) {
         const SubmissionOutcome outcome = interpretResponse(c.response, "h", 8443);
         EXPECT_EQ(outcome.success, c.success) << c.what;
         EXPECT_EQ(outcome.text, c.text) << c.what;
+    }
+}
+
+TEST(ResultIdentifier, IsTheServicesLengthAndAlphabet) {
+    EXPECT_EQ(kIdentifierLength, 12u);
+    EXPECT_EQ(kIdentifierAlphabet.size(), 62u);
+    for (int i = 1; i < 256; ++i) {
+        const char c = static_cast<char>(i);
+        const bool inAlphabet = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        EXPECT_EQ(isResultIdentifier(std::string(kIdentifierLength, c)), inAlphabet) << i;
     }
 }
 

@@ -1,5 +1,7 @@
 // The storage layer directly, on both databases.
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "server/identifier.h"
@@ -70,6 +72,43 @@ TEST(SqliteStore, WriteAheadLogStaysBounded) {
     EXPECT_EQ(store->count(), 16000);
     EXPECT_LT(largest, 48u * 1024 * 1024) << "16,000 rows write well over 100 MB of WAL frames";
     EXPECT_EQ(store->checkIntegrity(), "ok");
+}
+
+// Raw machine identifiers and the key that hides them: for the service's user alone,
+// whatever the umask, for a new database and for one an earlier version left readable.
+TEST(SqliteStore, FilesAreTheServiceUsersAlone) {
+    namespace fs = std::filesystem;
+    testkit::TempDir dir;
+    const std::string path = dir.file("results.db");
+    const auto modeOf = [](const std::string& file) {
+        return fs::status(file).permissions() & fs::perms::all;
+    };
+    const fs::perms ownerOnly = fs::perms::owner_read | fs::perms::owner_write;
+    struct RestoreUmask {
+        mode_t previous;
+        ~RestoreUmask() { umask(previous); }
+    } restore{umask(022)};
+    {
+        std::string why;
+        auto store = openResultStore("sqlite:" + path, &why);
+        ASSERT_TRUE(store) << why;
+        store->insertBatch({resultFor(1)});
+        for (const std::string& file : {path, path + "-wal", path + "-shm"}) {
+            ASSERT_TRUE(fs::exists(file)) << file;
+            EXPECT_EQ(modeOf(file), ownerOnly) << file;
+        }
+        // Loosened while open, as a database of an earlier version would be on disk.
+        for (const std::string& file : {path, path + "-wal", path + "-shm"}) {
+            fs::permissions(file, ownerOnly | fs::perms::group_read | fs::perms::others_read);
+        }
+        std::string whyAgain;
+        auto again = openResultStore("sqlite:" + path, &whyAgain);
+        ASSERT_TRUE(again) << whyAgain;
+        EXPECT_EQ(again->count(), 1);
+        for (const std::string& file : {path, path + "-wal", path + "-shm"}) {
+            EXPECT_EQ(modeOf(file), ownerOnly) << file;
+        }
+    }
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // authority that the test prefix trusts.
 #include "report/https_client.h"
 
+#include "report/submission.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -63,15 +65,77 @@ TEST_F(HttpsClientTest, PostsBodyAndReadsReplyByteForByte) {
     EXPECT_EQ(response->body, body);
 }
 
-TEST_F(HttpsClientTest, ReadsALargeReplyThatArrivesInManyPieces) {
-    std::string body(3 * 1024 * 1024 + 17, '\0');
+TEST_F(HttpsClientTest, ReadsAReplyUpToTheLimitThatArrivesInManyPieces) {
+    std::string body(kMaxReplyBytes, '\0');
     std::mt19937 random(7);
     for (char& c : body) c = static_cast<char>(random());
     const auto response = client.post("/echo", body, kHeader);
     ASSERT_TRUE(response.has_value());
     EXPECT_EQ(response->statusCode, 201u);
+    EXPECT_FALSE(response->tooLarge);
     ASSERT_EQ(response->body.size(), body.size());
     EXPECT_TRUE(response->body == body);
+}
+
+TEST_F(HttpsClientTest, StopsReadingPastTheLimit) {
+    for (const std::size_t size : {kMaxReplyBytes + 1, std::size_t{3 * 1024 * 1024 + 17}}) {
+        std::string body(size, '\0');
+        std::mt19937 random(11);
+        for (char& c : body) c = static_cast<char>(random());
+        const auto response = client.post("/status/400", body, kHeader);
+        ASSERT_TRUE(response.has_value()) << size;
+        EXPECT_EQ(response->statusCode, 400u) << size;
+        EXPECT_TRUE(response->tooLarge) << size;
+        ASSERT_EQ(response->body.size(), kMaxReplyBytes) << size;
+        EXPECT_TRUE(response->body == body.substr(0, kMaxReplyBytes)) << size;
+        const SubmissionOutcome outcome = interpretResponse(response, client.host, client.port);
+        EXPECT_FALSE(outcome.success);
+        EXPECT_EQ(outcome.text, kSubmitFailedText);
+    }
+}
+
+TEST_F(HttpsClientTest, ARedirectIsJustItsStatus) {
+    const char* second = std::getenv("TALLYFORGE_TEST_HTTPS_SECOND_PORT");
+    ASSERT_TRUE(second && *second);
+    HttpsClient secondClient = client;
+    secondClient.port = static_cast<std::uint16_t>(std::atoi(second));
+    const auto before = secondClient.post("/seen", "", kHeader);
+    ASSERT_TRUE(before.has_value());
+
+    const auto response = client.post("/redirect/" + std::string(second), "{\"machine\":1}", kHeader);
+    ASSERT_TRUE(response.has_value());
+    EXPECT_EQ(response->statusCode, 307u);
+    EXPECT_EQ(response->body, "Moved.");
+    const auto after = secondClient.post("/seen", "", kHeader);
+    ASSERT_TRUE(after.has_value());
+    EXPECT_EQ(after->body, before->body) << "the redirect was followed";
+
+    // The second server does count what reaches it, so its silence above means something.
+    ASSERT_TRUE(secondClient.post("/echo", "x", kHeader).has_value());
+    const auto counted = secondClient.post("/seen", "", kHeader);
+    ASSERT_TRUE(counted.has_value());
+    EXPECT_EQ(std::stoi(counted->body), std::stoi(before->body) + 1);
+}
+
+TEST_F(HttpsClientTest, OnlyA201WithAnIdentifierOpensThePage) {
+    struct Case {
+        std::string body;
+        bool success;
+    };
+    const Case cases[] = {
+        {"abc123XYZ789", true},   {"abc123XYZ789\n", false}, {"abc123", false},
+        {"abc123XYZ7890", false}, {"abc123XYZ78/", false},   {"", false},
+    };
+    for (const Case& c : cases) {
+        const auto response = client.post("/status/201", c.body, kHeader);
+        ASSERT_TRUE(response.has_value()) << c.body;
+        EXPECT_EQ(response->statusCode, 201u);
+        const SubmissionOutcome outcome = interpretResponse(response, client.host, client.port);
+        EXPECT_EQ(outcome.success, c.success) << c.body;
+        EXPECT_EQ(outcome.text, c.success ? "https://localhost:" + std::to_string(client.port) + "/benchmarks/" + c.body
+                                          : std::string(kNotAnIdentifierText))
+            << c.body;
+    }
 }
 
 TEST_F(HttpsClientTest, SendsUserAgentContentTypeAndLength) {

@@ -4,6 +4,8 @@
 POST /echo              201, the request body returned unchanged
 POST /headers           201, "<User-Agent>|<Content-Type>|<Content-Length>" of the request
 POST /status/<code>     <code>, the request body returned as the reply body
+POST /redirect/<port>   307 to https://localhost:<port>/echo
+POST /seen              200, how many requests other than /seen this server has received
 anything else           404, "not found"
 
 Usage: https_test_server.py CERT KEY PORT_FILE
@@ -13,6 +15,10 @@ import http.server
 import os
 import ssl
 import sys
+import threading
+
+requests_seen = 0
+seen_lock = threading.Lock()
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -29,8 +35,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(body)
 
     def do_POST(self):
+        global requests_seen
         length = int(self.headers.get("Content-Length", "0"))
         body = self.rfile.read(length) if length > 0 else b""
+        if self.path == "/seen":
+            with seen_lock:
+                count = requests_seen
+            self.reply(200, str(count).encode("ascii"))
+            return
+        with seen_lock:
+            requests_seen += 1
         if self.path == "/echo":
             self.reply(201, body)
         elif self.path == "/headers":
@@ -38,10 +52,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply(201, seen.encode("utf-8"))
         elif self.path.startswith("/status/") and self.path[8:].isdigit():
             self.reply(int(self.path[8:]), body)
+        elif self.path.startswith("/redirect/") and self.path[10:].isdigit():
+            self.send_response(307)
+            self.send_header("Location", "https://localhost:%s/echo" % self.path[10:])
+            self.send_header("Content-Type", "text/plain")
+            self.send_header("Content-Length", "6")
+            self.end_headers()
+            self.wfile.write(b"Moved.")
         else:
             self.reply(404, b"not found")
 
     def do_GET(self):
+        global requests_seen
+        with seen_lock:
+            requests_seen += 1
         self.reply(404, b"not found")
 
 
