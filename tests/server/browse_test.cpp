@@ -73,6 +73,25 @@ TEST(ModelNames, GraphicsKeysCarryTheResolution) {
     EXPECT_EQ(graphicsKeyOf(inv), "nvidia-geforce-rtx-4070@1920x1080");
 }
 
+TEST(ModelNames, KeptOnlyForModelsWithRankedResults) {
+    ModelIndex index;
+    RankFigures figures;
+    figures.values[kIntegerBest] = 1000;
+    index.reset({{"real-model", "", figures}});
+    // A name for a model with no ranked result (refused, flagged, forged) is not kept.
+    for (int i = 0; i < 1000; ++i) index.setName("forged-" + std::to_string(i), "Forged " + std::to_string(i));
+    index.setName("real-model", "Real Model");
+    EXPECT_EQ(index.nameOf("forged-1"), "forged-1");
+    EXPECT_EQ(index.nameOf("real-model"), "Real Model");
+    index.add({"added-model", "", figures});
+    index.setName("added-model", "Added Model");
+    EXPECT_EQ(index.nameOf("added-model"), "Added Model");
+    // A reload without the model drops its name.
+    index.reset({{"real-model", "", figures}});
+    EXPECT_EQ(index.nameOf("added-model"), "added-model");
+    EXPECT_EQ(index.nameOf("real-model"), "Real Model");
+}
+
 // ---- against the service --------------------------------------------------------------
 
 class BrowseService : public BackendTest {};
