@@ -25,7 +25,11 @@ extern char** environ;
 
 namespace testkit {
 
-std::string serviceExecutable() { return TALLYFORGE_RESULTS_EXE; }
+// TALLYFORGE_RESULTS_EXE in the environment runs another build (a bench comparing two).
+std::string serviceExecutable() {
+    const char* other = std::getenv("TALLYFORGE_RESULTS_EXE");
+    return other && *other ? other : TALLYFORGE_RESULTS_EXE;
+}
 std::string saltFile() { return TALLYFORGE_SALT_FILE; }
 std::string pgCtlScript() { return TALLYFORGE_PG_CTL; }
 
