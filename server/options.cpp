@@ -31,6 +31,9 @@ Options:
   --salt FILE          The 1024-byte digest salt shared with the benchmark client; required.
   --rate-limit N       Submissions a minute accepted from one client address (default 20,
                        0 for no limit).
+  --request-timeout S  Seconds a client has to send a request's head (counted from when
+                       the service starts waiting for it), and again for the body of a
+                       submission (default 10, at most 600).
   --help               Show this text.
   --version            Print the version and exit.
 
@@ -121,7 +124,8 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args) {
             if (!flagOnly()) return failure("--plain-http takes no value.");
             options.plainHttp = true;
         } else if (name == "--listen" || name == "--tls-cert" || name == "--tls-key" ||
-                   name == "--database" || name == "--salt" || name == "--rate-limit") {
+                   name == "--database" || name == "--salt" || name == "--rate-limit" ||
+                   name == "--request-timeout") {
             const auto v = value();
             if (!v || v->empty()) return failure(name + " needs a value.");
             if (name == "--listen") {
@@ -139,6 +143,14 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args) {
                 options.databaseUrl = *v;
             } else if (name == "--salt") {
                 options.saltFile = *v;
+            } else if (name == "--request-timeout") {
+                unsigned n = 0;
+                const auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), n);
+                if (ec != std::errc() || end != v->data() + v->size() || n < 1 || n > 600) {
+                    return failure("--request-timeout expects a whole number of seconds from 1 to 600, not '" +
+                                   *v + "'.");
+                }
+                options.requestTimeoutSeconds = n;
             } else {
                 unsigned n = 0;
                 const auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), n);

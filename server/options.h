@@ -16,6 +16,7 @@ struct ServiceOptions {
     std::string saltFile;
     std::vector<unsigned char> salt;  // the file's bytes, read while parsing
     unsigned rateLimit = 20;          // submissions a minute per client address; 0: no limit
+    unsigned requestTimeoutSeconds = 10;  // to send a request's head, and a submission's body
 };
 
 struct CommandLineOutcome {
