@@ -202,7 +202,7 @@ void lingeringClose(int fd) {
     shutdown(fd, SHUT_WR);
     const auto until = Clock::now() + kLingerTime;
     std::size_t drained = 0;
-    char scrap[16384];
+    char scrap[4096];
     while (drained < kLingerBytes) {
         const int ms = millisUntil(until, kLingerQuiet);
         if (ms == 0 || !waitFor(fd, POLLIN, ms)) break;

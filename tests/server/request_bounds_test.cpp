@@ -5,122 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <openssl/ssl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
 
 #include "tests/server/service_testkit.h"
 
 namespace {
-
-// One raw connection, plain or TLS, that can see a reply while it is still sending.
-class RawConnection {
-public:
-    RawConnection(int port, bool tls) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(static_cast<std::uint16_t>(port));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return;
-        timeval wait{10, 0};
-        setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
-        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-        if (!tls) {
-            ok_ = true;
-            return;
-        }
-        ctx_ = SSL_CTX_new(TLS_client_method());
-        ssl_ = SSL_new(ctx_);
-        SSL_set_fd(ssl_, fd_);
-        ok_ = SSL_connect(ssl_) == 1;
-    }
-    ~RawConnection() {
-        if (ssl_) SSL_free(ssl_);
-        if (ctx_) SSL_CTX_free(ctx_);
-        if (fd_ >= 0) close(fd_);
-    }
-    RawConnection(const RawConnection&) = delete;
-    RawConnection& operator=(const RawConnection&) = delete;
-
-    bool ok() const { return ok_; }
-
-    bool send(const std::string& data) {
-        std::size_t done = 0;
-        while (done < data.size()) {
-            const ssize_t n = ssl_ ? SSL_write(ssl_, data.data() + done, int(data.size() - done))
-                                   : ::send(fd_, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-            if (n <= 0) return false;
-            done += std::size_t(n);
-        }
-        return true;
-    }
-
-    // Whether something (a reply, or the end) is waiting to be read within timeoutMs. Over
-    // TLS, records that carry no data (session tickets) do not count.
-    bool readable(int timeoutMs) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            if (ssl_ && SSL_pending(ssl_) > 0) return true;
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                until - std::chrono::steady_clock::now());
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, int(std::max<long>(0, long(left.count())))) <= 0) return false;
-            if (!ssl_) return true;
-            const int flags = fcntl(fd_, F_GETFL);
-            fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
-            char byte;
-            const int n = SSL_peek(ssl_, &byte, 1);
-            const int err = n > 0 ? SSL_ERROR_NONE : SSL_get_error(ssl_, n);
-            fcntl(fd_, F_SETFL, flags);
-            if (err != SSL_ERROR_WANT_READ) return true;
-        }
-    }
-
-    // Reads what comes until the service ends the connection; false if it stays open.
-    bool readToEnd(std::string& into) {
-        char buffer[16384];
-        for (;;) {
-            if (!readable(10000)) return false;
-            const ssize_t n = ssl_ ? SSL_read(ssl_, buffer, sizeof buffer) : recv(fd_, buffer, sizeof buffer, 0);
-            if (n <= 0) return true;  // closed, or reset after the lingering close
-            into.append(buffer, std::size_t(n));
-        }
-    }
-
-    // Reads one reply with a Content-Length body; false if the connection ended first.
-    bool readReply(std::string& into) {
-        char byte;
-        while (into.find("\r\n\r\n") == std::string::npos) {
-            const ssize_t n = ssl_ ? SSL_read(ssl_, &byte, 1) : recv(fd_, &byte, 1, 0);
-            if (n <= 0) return false;
-            into += byte;
-        }
-        const auto at = into.find("Content-Length: ");
-        if (at == std::string::npos) return false;
-        const std::size_t want = into.find("\r\n\r\n") + 4 + std::stoul(into.substr(at + 16));
-        while (into.size() < want) {
-            const ssize_t n = ssl_ ? SSL_read(ssl_, &byte, 1) : recv(fd_, &byte, 1, 0);
-            if (n <= 0) return false;
-            into += byte;
-        }
-        return true;
-    }
-
-private:
-    int fd_ = -1;
-    SSL_CTX* ctx_ = nullptr;
-    SSL* ssl_ = nullptr;
-    bool ok_ = false;
-};
 
 class RequestBounds : public ::testing::TestWithParam<bool> {
 protected:
@@ -168,7 +57,7 @@ TEST_P(RequestBounds, BodyNoRouteReadsIsRefusedBeforeItIsSent) {
          false},
     };
     for (const Case& c : cases) {
-        RawConnection conn(service_->port(), tls());
+        testkit::RawConnection conn(service_->port(), tls());
         ASSERT_TRUE(conn.ok()) << c.name;
         ASSERT_TRUE(conn.send(c.head)) << c.name;
         std::size_t sent = 0;
@@ -198,7 +87,7 @@ TEST_P(RequestBounds, HeadSentAByteAtATimeIsCutOff) {
         {"in the headers", head.find("User-Agent"), "HTTP/1.1 408 "},
     };
     for (const Case& c : cases) {
-        RawConnection conn(service_->port(), tls());
+        testkit::RawConnection conn(service_->port(), tls());
         ASSERT_TRUE(conn.ok()) << c.name;
         ASSERT_TRUE(conn.send(head.substr(0, c.sentAtOnce))) << c.name;
         std::size_t sent = c.sentAtOnce;
@@ -223,7 +112,7 @@ TEST_P(RequestBounds, HeadTooLargeIsRefused) {
     std::string longHeaders;
     for (int i = 0; i < 5; ++i) longHeaders += "X-Long-" + std::to_string(i) + ": " + std::string(5000, 'a') + "\r\n";
     for (const std::string& extra : {manyHeaders, longHeaders}) {
-        RawConnection conn(service_->port(), tls());
+        testkit::RawConnection conn(service_->port(), tls());
         ASSERT_TRUE(conn.ok());
         conn.send("GET /healthz HTTP/1.1\r\n" + kHost + extra + "\r\n");
         std::string reply;
@@ -233,7 +122,7 @@ TEST_P(RequestBounds, HeadTooLargeIsRefused) {
     // Within the bounds, a head of many headers is fine.
     std::string fine;
     for (int i = 0; i < 90; ++i) fine += "X-Header-" + std::to_string(i) + ": 1\r\n";
-    RawConnection conn(service_->port(), tls());
+    testkit::RawConnection conn(service_->port(), tls());
     ASSERT_TRUE(conn.ok());
     conn.send("GET /healthz HTTP/1.1\r\n" + kHost + fine + "\r\n");
     std::string reply;
@@ -261,7 +150,7 @@ TEST_P(RequestBounds, SubmissionPageAndKeptAliveConnectionsStillWork) {
     EXPECT_EQ(chunked->status, 201) << chunked->body;
 
     // Three requests, one after another, on one connection.
-    RawConnection conn(service_->port(), tls());
+    testkit::RawConnection conn(service_->port(), tls());
     ASSERT_TRUE(conn.ok());
     for (const std::string& path :
          std::vector<std::string>{"/benchmarks/" + stored.body, "/healthz", "/api/benchmarks/" + stored.body}) {
