@@ -1,7 +1,7 @@
 // Resident memory of tallyforge-results while many clients send it big chunked bodies: to
 // /healthz, to a page and to the submission, all at once per target. Starts the built-in
-// HTTPS service with SQLite (and with --nginx also a plain-HTTP instance behind nginx with
-// the site of deploy/nginx), samples the service's VmRSS from /proc while the bodies go
+// HTTPS service with SQLite, or a plain-HTTP instance behind nginx with the site of
+// deploy/nginx (--door), samples the service's VmRSS from /proc while the bodies go
 // out, and prints before, peak and after, with how many requests got 413. Figures only.
 
 #include <fcntl.h>
@@ -35,21 +35,22 @@ struct Settings {
     std::string exe;  // empty: this build's service
     int connections = 64;
     std::size_t mib = 100;
-    bool nginx = false;
+    std::string door = "built-in";  // built-in, nginx or both
     int portBase = 19330;
 };
 
 void usage() {
     std::puts(
-        "Usage: body_flood [--exe FILE] [--connections N] [--mib M] [--nginx] [--port-base P]\n"
+        "Usage: body_flood [--exe FILE] [--connections N] [--mib M] [--door built-in|nginx|both] [--port-base P]\n"
         "\n"
-        "Starts tallyforge-results (built-in HTTPS, SQLite) and sends N parallel chunked bodies of M MiB\n"
+        "Starts tallyforge-results (see --door) and sends N parallel chunked bodies of M MiB\n"
         "(default 64 of 100) to /healthz, to the page /benchmarks and to /api/benchmarks, one target after the\n"
         "other; prints the service's resident memory before, at its peak during and after, and how\n"
         "many requests got 413. Goal: it grows by less than 16 MB.\n"
         "  --exe FILE     measure another build of the service (an older one, say)\n"
-        "  --nginx        also a --plain-http instance behind nginx with deploy/nginx/tallyforge.conf,\n"
-        "                 on loopback ports P and P+1 (default 19330)\n"
+        "  --door D       built-in (default): the built-in HTTPS service; nginx: a --plain-http instance\n"
+        "                 behind nginx with deploy/nginx/tallyforge.conf on loopback ports P and P+1\n"
+        "                 (default 19330), the bodies sent to nginx over HTTPS; both: one, then the other\n"
         "  --help         show this text");
 }
 
@@ -242,7 +243,9 @@ int main(int argc, char** argv) {
         if (a == "--exe") s.exe = next();
         else if (a == "--connections") s.connections = std::max(1, std::stoi(next()));
         else if (a == "--mib") s.mib = std::max<std::size_t>(1, std::stoul(next()));
-        else if (a == "--nginx") s.nginx = true;
+        else if (a == "--door" && i + 1 < argc && (std::string(argv[i + 1]) == "built-in" ||
+                                                   std::string(argv[i + 1]) == "nginx" ||
+                                                   std::string(argv[i + 1]) == "both")) s.door = next();
         else if (a == "--port-base") s.portBase = std::stoi(next());
         else {
             usage();
@@ -253,7 +256,7 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     testkit::TempDir dir;
-    {
+    if (s.door != "nginx") {
         testkit::ServiceProcess service(dir, {"sqlite:" + dir.file("https.db"), true, 0, {}});
         service.useExecutable(s.exe);
         std::string why;
@@ -263,7 +266,7 @@ int main(int argc, char** argv) {
         }
         measure("built-in HTTPS, SQLite", service.pid(), service.port(), true, s);
     }
-    if (s.nginx) {
+    if (s.door != "built-in") {
         testkit::ServiceProcess instance(dir, {"sqlite:" + dir.file("plain.db"), false, 0, {}});
         instance.useExecutable(s.exe);
         std::string why;
