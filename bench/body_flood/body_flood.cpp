@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -274,6 +275,10 @@ int main(int argc, char** argv) {
             std::printf("the plain-HTTP instance did not start: %s\n", why.c_str());
             return 1;
         }
+        if (!std::ifstream(dir.file("cert.pem")) && !testkit::makeCertificate(dir.path())) {
+            std::puts("openssl could not make a certificate for nginx");
+            return 1;
+        }
         const pid_t nginx = startNginx(dir, instance.port(), s.portBase, s.portBase + 1);
         bool up = false;
         for (int i = 0; i < 100 && !up; ++i) {
@@ -282,7 +287,8 @@ int main(int argc, char** argv) {
             up = probe.ok();
         }
         if (!up) {
-            std::printf("nginx did not start (see %s)\n", dir.file("nginx/error.log").c_str());
+            std::ifstream log(dir.file("nginx/error.log"));
+            std::printf("nginx did not start:\n%s\n", std::string(std::istreambuf_iterator<char>(log), {}).c_str());
             kill(nginx, SIGTERM);
             waitpid(nginx, nullptr, 0);
             return 1;
