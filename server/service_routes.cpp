@@ -95,11 +95,12 @@ void ResultService::installRoutes() {
         return 413;
     });
 
-    // A reply that ends its connection says so and only so.
+    // A reply that ends its connection says so and only so; a refusal that ends it may leave
+    // part of the request unread, so the connection lingers before it closes.
     s.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.get_header_value("Connection") != "close") return;
         res.headers.erase("Keep-Alive");
-        bounded::closeAfterReply();
+        if (res.status >= 400) bounded::closeAfterReply();
     });
 
     s.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
