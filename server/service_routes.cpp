@@ -116,13 +116,13 @@ void ResultService::installRoutes() {
         if (res.status == 400) {
             const bounded::HeadFault fault = bounded::headFault();
             if (fault == bounded::HeadFault::TooLarge) {
-                res.status = 431;
+                requestLog_.note(req, "header over the size limit");
                 res.set_header("Connection", "close");
                 sendText(res, 431, "The request's header is too large.");
                 return httplib::Server::HandlerResponse::Handled;
             }
             if (fault == bounded::HeadFault::TooSlow) {
-                res.status = 408;
+                requestLog_.note(req, "header not received in time");
                 res.set_header("Connection", "close");
                 sendText(res, 408, "The request took too long to arrive.");
                 return httplib::Server::HandlerResponse::Handled;
