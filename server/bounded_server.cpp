@@ -19,8 +19,9 @@ constexpr auto kLingerTime = std::chrono::seconds(2);
 constexpr auto kLingerQuiet = std::chrono::milliseconds(500);
 constexpr std::size_t kLingerBytes = 8 * 1024 * 1024;
 
+// Rounded up, so that a wait that ends at the deadline ends past it.
 int millisUntil(Clock::time_point deadline, std::chrono::milliseconds cap) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     return int(std::max<std::chrono::milliseconds::rep>(0, std::min(left, cap).count()));
 }
 
@@ -126,9 +127,10 @@ public:
                 if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return -1;
             }
             if (n > 0) return counted(ptr, std::size_t(n));
+            const bool deadlineFirst = deadline_ - Clock::now() < readTimeout_;
             const int ms = millisUntil(deadline_, readTimeout_);
             if (ms == 0 || !waitFor(fd_, wanted, ms)) {
-                if (inHead_ && Clock::now() >= deadline_) fault_ = bounded::HeadFault::TooSlow;
+                if (inHead_ && deadlineFirst) fault_ = bounded::HeadFault::TooSlow;
                 return -1;
             }
         }
