@@ -36,6 +36,9 @@ Options:
   --rate-limit N       Submissions a minute accepted from one client address (default 20,
                        0 for no limit). IPv6 clients count per /64 network, the least
                        one subscriber is usually given.
+  --request-timeout S  Seconds a client has to send a request's head (counted from when
+                       the service starts waiting for it), and again for the body of a
+                       submission (default 10, at most 600).
   --help               Show this text.
   --version            Print the version and exit.
 
@@ -127,7 +130,7 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args) {
             options.plainHttp = true;
         } else if (name == "--listen" || name == "--tls-cert" || name == "--tls-key" ||
                    name == "--database" || name == "--salt" || name == "--rate-limit" ||
-                   name == "--trusted-proxy") {
+                   name == "--trusted-proxy" || name == "--request-timeout") {
             const auto v = value();
             if (!v || v->empty()) return failure(name + " needs a value.");
             if (name == "--listen") {
@@ -151,6 +154,14 @@ CommandLineOutcome parseCommandLine(const std::vector<std::string>& args) {
                     return failure("--trusted-proxy expects an IPv4 or IPv6 address, not '" + *v + "'.");
                 }
                 options.trustedProxies.push_back(address);
+            } else if (name == "--request-timeout") {
+                unsigned n = 0;
+                const auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), n);
+                if (ec != std::errc() || end != v->data() + v->size() || n < 1 || n > 600) {
+                    return failure("--request-timeout expects a whole number of seconds from 1 to 600, not '" +
+                                   *v + "'.");
+                }
+                options.requestTimeoutSeconds = n;
             } else {
                 unsigned n = 0;
                 const auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), n);

@@ -17,6 +17,7 @@ struct ServiceOptions {
     std::vector<unsigned char> salt;  // the file's bytes, read while parsing
     unsigned rateLimit = 20;          // submissions a minute per client address; 0: no limit
     std::vector<std::string> trustedProxies;  // canonical addresses whose X-Forwarded-For counts
+    unsigned requestTimeoutSeconds = 10;  // to send a request's head, and a submission's body
 };
 
 struct CommandLineOutcome {

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/document.h"
+#include "server/bounded_server.h"
 #include "server/browse_routes.h"
 #include "server/history.h"
 #include "server/identifier.h"
@@ -26,7 +27,9 @@ namespace {
 // requests queue. Plenty for one machine; a public service puts nginx in front.
 constexpr std::size_t kWorkerThreads = 512;
 // Between two reads of one request, and while a kept-alive connection waits for the next.
-// The client sends its submission at once; a page load's requests follow each other.
+// The client sends its submission at once; a page load's requests follow each other. The
+// whole of a request's head, and of a submission's body, has a deadline besides
+// (--request-timeout, see server/bounded_server.h).
 constexpr time_t kClientTimeoutSeconds = 2;
 
 // TLS 1.2 with forward-secret AEAD suites only (TLS 1.3's are all AEAD), in our order.
@@ -110,11 +113,14 @@ std::string ResultService::baseUrl() const {
 }
 
 int ResultService::bind(std::string* whyNot) {
+    RequestBounds bounds;
+    bounds.headDeadline = std::chrono::seconds(options_.requestTimeoutSeconds);
+    bounds.bodyDeadline = std::chrono::seconds(options_.requestTimeoutSeconds);
     if (options_.plainHttp) {
-        server_ = std::make_unique<httplib::Server>();
+        server_ = std::make_unique<BoundedServer>(bounds);
     } else {
-        auto tls = std::make_unique<httplib::SSLServer>(options_.tlsCertFile.c_str(),
-                                                        options_.tlsKeyFile.c_str());
+        auto tls = std::make_unique<BoundedSslServer>(options_.tlsCertFile.c_str(),
+                                                      options_.tlsKeyFile.c_str(), bounds);
         if (!tls->is_valid() || !hardenTls(tls->ssl_context())) {
             *whyNot = "cannot use the TLS certificate " + options_.tlsCertFile + " with the key " +
                       options_.tlsKeyFile + " (not PEM, or they do not match)";

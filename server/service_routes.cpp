@@ -5,11 +5,13 @@
 #include <httplib.h>
 #include <sys/socket.h>
 
+#include <charconv>
 #include <chrono>
 
 #include <nlohmann/json.hpp>
 
 #include "core/document.h"
+#include "server/bounded_server.h"
 #include "server/browse_routes.h"
 #include "server/history.h"
 #include "server/identifier.h"
@@ -20,7 +22,9 @@
 
 namespace {
 
-constexpr std::size_t kMaxDrainBytes = 16 * 1024 * 1024;
+// What a submission's body may bring in all, chunk framing included, before its connection
+// ends; the handler stops at kMaxBodyBytes of content first unless the chunks are tiny.
+constexpr std::size_t kMaxBodyFramedBytes = 8 * kMaxBodyBytes;
 
 constexpr const char* kTextType = "text/plain; charset=utf-8";
 constexpr const char* kHtmlType = "text/html; charset=utf-8";
@@ -47,14 +51,56 @@ void sendPage(httplib::Response& res, int status, const std::string& html) {
 
 bool isApiPath(const std::string& path) { return path.rfind("/api/", 0) == 0; }
 
+bool isSubmission(const httplib::Request& req) { return req.method == "POST" && req.path == "/api/benchmarks"; }
+
+// Only the submission reads a body, and only up to the limit: any other body, or one that
+// announces more, is refused before a byte of it is read.
+bool refusesBody(const httplib::Request& req) {
+    if (req.has_header("Transfer-Encoding")) return !isSubmission(req);
+    if (!req.has_header("Content-Length")) return false;
+    const std::string text = req.get_header_value("Content-Length");
+    std::size_t length = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), length);
+    if (ec != std::errc() || end != text.data() + text.size()) return true;
+    return length > 0 && (!isSubmission(req) || length > kMaxBodyBytes);
+}
+
+void refuseBody(httplib::Response& res) {
+    res.status = 413;
+    res.set_header("Connection", "close");
+    bounded::closeAfterReply();
+}
+
 }  // namespace
 
 void ResultService::installRoutes() {
     httplib::Server& s = *server_;
 
-    s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+    s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         requestLog_.begin(req);
+        if (refusesBody(req)) {
+            refuseBody(res);
+            requestLog_.note(req, "body over the size limit");
+            sendText(res, 413, refusal::kTooLarge);
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        bounded::headEnded(isSubmission(req) ? kMaxBodyFramedBytes : 0);
         return httplib::Server::HandlerResponse::Unhandled;
+    });
+
+    // A client that waits for leave to send its body is told no at once.
+    s.set_expect_100_continue_handler([](const httplib::Request& req, httplib::Response& res) {
+        if (!refusesBody(req)) return 100;
+        refuseBody(res);
+        return 413;
+    });
+
+    // A reply that ends its connection says so and only so; a refusal that ends it may leave
+    // part of the request unread, so the connection lingers before it closes.
+    s.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.get_header_value("Connection") != "close") return;
+        res.headers.erase("Keep-Alive");
+        if (res.status >= 400) bounded::closeAfterReply();
     });
 
     s.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
@@ -66,6 +112,22 @@ void ResultService::installRoutes() {
     s.set_error_handler(httplib::Server::HandlerWithResponse(
         [this](const httplib::Request& req, httplib::Response& res) {
         if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+        // The library says 400 for a head it could not read; the connection says why.
+        if (res.status == 400) {
+            const bounded::HeadFault fault = bounded::headFault();
+            if (fault == bounded::HeadFault::TooLarge) {
+                requestLog_.note(req, "header over the size limit");
+                res.set_header("Connection", "close");
+                sendText(res, 431, "The request's header is too large.");
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            if (fault == bounded::HeadFault::TooSlow) {
+                requestLog_.note(req, "header not received in time");
+                res.set_header("Connection", "close");
+                sendText(res, 408, "The request took too long to arrive.");
+                return httplib::Server::HandlerResponse::Handled;
+            }
+        }
         if (res.status == 413) {
             requestLog_.note(req, "body over the size limit");
             sendText(res, 413, refusal::kTooLarge);
@@ -167,14 +229,15 @@ void ResultService::installRoutes() {
 // submission was refused, or nothing.
 std::string ResultService::acceptSubmission(const httplib::Request& req, httplib::Response& res,
                                             const httplib::ContentReader& readContent) {
-    // Past the limit the rest is read and dropped, so that the connection stays in step
-    // and the client hears the refusal; past the drain limit as well, it is not worth it.
+    // Reading stops at the limit; the rest is not read, the connection ends after the
+    // refusal (with a short lingering close, so that the client hears it).
     std::string body;
     std::size_t received = 0;
     const bool complete = readContent([&](const char* data, std::size_t length) {
         received += length;
-        if (received <= kMaxBodyBytes) body.append(data, length);
-        return received <= kMaxDrainBytes;
+        if (received > kMaxBodyBytes) return false;
+        body.append(data, length);
+        return true;
     });
     if (received > kMaxBodyBytes || res.status == 413) {
         if (!complete) res.set_header("Connection", "close");

@@ -6,10 +6,12 @@
 //   deploy_client probe   --url URL --ca FILE --seconds S [--interval-ms 200] [--p99-ms 100] --variant N
 //   deploy_client hostile --url URL --ca FILE --direct URL
 //   deploy_client verify  --direct URL --ids FILE
+//   deploy_client drip    --url URL --connections N [--interval-ms 1500] --limit-s S
 // Prints its figures with their goals; exit status 1 when one is missed, 2 on bad usage.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -214,6 +216,62 @@ int hostile(const Args& a) {
     return differ ? 1 : 0;
 }
 
+// Connections that send their head a byte at a time, each byte well within any time-out
+// between two reads: every one must be cut off before its head is complete, and in time.
+int drip(const Args& a) {
+    const std::string url = a.get("--url");
+    const bool tls = url.rfind("https://", 0) == 0;
+    const int port = std::stoi(url.substr(url.rfind(':') + 1));
+    const auto connections = std::size_t(a.number("--connections", 200));
+    const auto interval = std::chrono::milliseconds(int(a.number("--interval-ms", 1500)));
+    const double limit = a.number("--limit-s", 12);
+    const std::string head = "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: drip\r\n\r\n";
+    struct Drip {
+        std::unique_ptr<testkit::RawConnection> conn;
+        std::size_t sent = 0;
+        double endedAfter = -1;  // seconds; -1 while open
+    };
+    std::vector<Drip> drips(connections);
+    const auto start = Clock::now();
+    for (std::size_t i = 0; i < connections; ++i) {
+        drips[i].conn = std::make_unique<testkit::RawConnection>(port, tls, sourceAddress(5, i));
+        if (!drips[i].conn->ok()) drips[i].endedAfter = 0;
+    }
+    // Until all have ended, or past the goal by as much again.
+    for (std::size_t open = connections; open > 0 && msSince(start) < 2000 * limit;) {
+        const auto tick = Clock::now();
+        open = 0;
+        for (Drip& d : drips) {
+            if (d.endedAfter >= 0) continue;
+            if (d.conn->readable(0) || d.sent == head.size() || !d.conn->send(head.substr(d.sent, 1))) {
+                d.endedAfter = msSince(start) / 1000;
+                continue;
+            }
+            ++d.sent;
+            ++open;
+        }
+        // Ends are seen within 100 ms, not at the next byte.
+        while (Clock::now() < tick + interval) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            for (Drip& d : drips) {
+                if (d.endedAfter < 0 && d.conn->readable(0)) d.endedAfter = msSince(start) / 1000;
+            }
+        }
+    }
+    std::size_t cut = 0;
+    double longest = 0;
+    for (const Drip& d : drips) {
+        if (d.endedAfter > 0 && d.sent < head.size()) ++cut;
+        longest = std::max(longest, d.endedAfter < 0 ? msSince(start) / 1000 : d.endedAfter);
+    }
+    const bool allCut = cut == connections, inTime = longest < limit;
+    std::printf("  %-58s %zu of %zu (goal all)  %s\n", "dripping connections cut off before their head ended:", cut,
+                connections, allCut ? "ok" : "MISSED");
+    std::printf("  %-58s %.1f s (goal < %.0f s)  %s\n", "longest a dripping connection was held:", longest, limit,
+                inTime ? "ok" : "MISSED");
+    return allCut && inTime ? 0 : 1;
+}
+
 // Every identifier a client got with its 201 is served from the database.
 int verify(const Args& a) {
     std::ifstream in(a.get("--ids"));
@@ -235,18 +293,20 @@ int verify(const Args& a) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fputs("usage: deploy_client load|probe|hostile|verify --option value ...\n", stderr);
+        std::fputs("usage: deploy_client load|probe|hostile|verify|drip --option value ...\n", stderr);
         return 2;
     }
     Args args;
     for (int i = 2; i + 1 < argc; i += 2) args.values[argv[i]] = argv[i + 1];
     const std::string mode = argv[1];
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    signal(SIGPIPE, SIG_IGN);  // drips write to connections the far end has closed
     try {
         if (mode == "load") return load(args);
         if (mode == "probe") return probe(args);
         if (mode == "hostile") return hostile(args);
         if (mode == "verify") return verify(args);
+        if (mode == "drip") return drip(args);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "deploy_client: %s\n", e.what());
         return 2;

@@ -22,7 +22,7 @@ TEST(CommandLine, HelpExplainsEveryOption) {
     std::string out;
     ASSERT_EQ(runProgram({serviceExecutable(), "--help"}, &out), 0);
     for (const char* option : {"--listen HOST:PORT", "--tls-cert FILE", "--tls-key FILE", "--plain-http",
-                               "--database URL", "--salt FILE", "--rate-limit N", "X-Forwarded-For"}) {
+                               "--database URL", "--salt FILE", "--rate-limit N", "--request-timeout S", "X-Forwarded-For"}) {
         EXPECT_NE(out.find(option), std::string::npos) << option;
     }
 }
@@ -54,6 +54,8 @@ TEST(CommandLine, BadStartsEndWithAMessageAndStatus2) {
         {{"--salt", salt, "--plain-http", "--listen", "127.0.0.1:70000"}, "--listen expects HOST:PORT"},
         {{"--salt", salt, "--plain-http", "--rate-limit", "-1"}, "--rate-limit expects a whole number"},
         {{"--salt", salt, "--plain-http", "--rate-limit"}, "--rate-limit needs a value"},
+        {{"--salt", salt, "--plain-http", "--request-timeout", "0"}, "--request-timeout expects a whole number"},
+        {{"--salt", salt, "--plain-http", "--request-timeout", "601"}, "--request-timeout expects a whole number"},
         {{"--salt", salt, "--plain-http", "--database", "mysql://x"}, "--database expects sqlite:PATH"},
         {{"--salt", salt, "--plain-http", "--listen", "127.0.0.1:0", "--database",
           "sqlite:" + dir.file("no/such/dir/results.db")},

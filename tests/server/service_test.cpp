@@ -100,7 +100,8 @@ TEST_P(ServiceTest, BadInputsAreRefusedWithTheirSentenceAndNothingIsStored) {
         EXPECT_EQ(reply.status, c.status) << c.name << ": " << reply.body;
         EXPECT_EQ(reply.body, c.sentence) << c.name;
     }
-    // A body sent in chunks has no length up front; it is cut off at the limit all the same.
+    // A body sent in chunks has no length up front; it is cut off at the limit all the same,
+    // and its connection ends after the refusal.
     auto client = service.client();
     client->set_keep_alive(true);
     std::size_t sent = 0;
@@ -121,7 +122,7 @@ TEST_P(ServiceTest, BadInputsAreRefusedWithTheirSentenceAndNothingIsStored) {
     EXPECT_EQ(chunked->body, refusal::kTooLarge);
 
     const auto after = client->Get("/healthz");
-    ASSERT_TRUE(after) << "the same connection still works";
+    ASSERT_TRUE(after) << "the client's next request is answered";
     EXPECT_EQ(after->status, 200);
 
     EXPECT_EQ(openStore()->count(), 0) << "no refused document may be stored";

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -10,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -86,6 +88,94 @@ std::string signedDocument(const SystemInventory& inventory) {
     return buildResultDocument(inventory, salt().data(), salt().size()).dump();
 }
 
+RawConnection::RawConnection(int port, bool tls, const std::string& source) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    if (!source.empty()) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        inet_pton(AF_INET, source.c_str(), &from.sin_addr);
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) return;
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return;
+    timeval wait{10, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    if (!tls) {
+        ok_ = true;
+        return;
+    }
+    ctx_ = SSL_CTX_new(TLS_client_method());
+    ssl_ = SSL_new(ctx_);
+    SSL_set_fd(ssl_, fd_);
+    ok_ = SSL_connect(ssl_) == 1;
+}
+RawConnection::~RawConnection() {
+    if (ssl_) SSL_free(ssl_);
+    if (ctx_) SSL_CTX_free(ctx_);
+    if (fd_ >= 0) close(fd_);
+}
+bool RawConnection::send(const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ssl_ ? SSL_write(ssl_, data.data() + done, int(data.size() - done))
+                               : ::send(fd_, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        done += std::size_t(n);
+    }
+    return true;
+}
+
+bool RawConnection::readable(int timeoutMs) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (ssl_ && SSL_pending(ssl_) > 0) return true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, int(std::max<long>(0, long(left.count())))) <= 0) return false;
+        if (!ssl_) return true;
+        const int flags = fcntl(fd_, F_GETFL);
+        fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+        char byte;
+        const int n = SSL_peek(ssl_, &byte, 1);
+        const int err = n > 0 ? SSL_ERROR_NONE : SSL_get_error(ssl_, n);
+        fcntl(fd_, F_SETFL, flags);
+        if (err != SSL_ERROR_WANT_READ) return true;
+    }
+}
+
+bool RawConnection::readToEnd(std::string& into) {
+    char buffer[16384];
+    for (;;) {
+        if (!readable(10000)) return false;
+        const ssize_t n = ssl_ ? SSL_read(ssl_, buffer, sizeof buffer) : recv(fd_, buffer, sizeof buffer, 0);
+        if (n <= 0) return true;  // closed, or reset after the lingering close
+        into.append(buffer, std::size_t(n));
+    }
+}
+
+bool RawConnection::readReply(std::string& into) {
+    char byte;
+    while (into.find("\r\n\r\n") == std::string::npos) {
+        const ssize_t n = ssl_ ? SSL_read(ssl_, &byte, 1) : recv(fd_, &byte, 1, 0);
+        if (n <= 0) return false;
+        into += byte;
+    }
+    const auto at = into.find("Content-Length: ");
+    if (at == std::string::npos) return false;
+    const std::size_t want = into.find("\r\n\r\n") + 4 + std::stoul(into.substr(at + 16));
+    while (into.size() < want) {
+        const ssize_t n = ssl_ ? SSL_read(ssl_, &byte, 1) : recv(fd_, &byte, 1, 0);
+        if (n <= 0) return false;
+        into += byte;
+    }
+    return true;
+}
+
 int runProgram(const std::vector<std::string>& argv, std::string* output) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;  // only fds 1 and 2 reach the child
@@ -151,7 +241,7 @@ std::string ServiceProcess::log() const {
 bool ServiceProcess::start(std::string* whyNot) {
     static int counter = 0;
     logFile_ = dir_.file("service-" + std::to_string(++counter) + ".log");
-    std::vector<std::string> argv = {serviceExecutable(), "--listen", "127.0.0.1:0", "--database",
+    std::vector<std::string> argv = {executable_.empty() ? serviceExecutable() : executable_, "--listen", "127.0.0.1:0", "--database",
                                      config_.database, "--salt", saltFile(), "--rate-limit",
                                      std::to_string(config_.rateLimit)};
     if (config_.tls) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <httplib.h>
+#include <openssl/ssl.h>
 
 #include "core/records.h"
 
@@ -66,6 +67,8 @@ public:
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
 
+    // Runs another build of the service (an older one, for a comparison) rather than this one's.
+    void useExecutable(std::string path) { executable_ = std::move(path); }
     // Starts and waits for the "listening on" line; false (with the log) if it did not come.
     bool start(std::string* whyNot = nullptr);
     bool running() const { return pid_ > 0; }
@@ -86,10 +89,38 @@ public:
 private:
     const TempDir& dir_;
     Config config_;
+    std::string executable_;
     pid_t pid_ = -1;
     std::string logFile_;
     std::string baseUrl_;
     int port_ = 0;
+};
+
+// One raw connection to the service, plain or TLS (no certificate check), that can see a
+// reply while it is still sending: for requests no HTTP client library would send.
+class RawConnection {
+public:
+    // From `source` on loopback (127.0.0.0/8) when given, so that per-address limits see many clients.
+    RawConnection(int port, bool tls, const std::string& source = {});
+    ~RawConnection();
+    RawConnection(const RawConnection&) = delete;
+    RawConnection& operator=(const RawConnection&) = delete;
+
+    bool ok() const { return ok_; }
+    bool send(const std::string& data);
+    // Whether something (a reply, or the end) is waiting to be read within timeoutMs. Over
+    // TLS, records that carry no data (session tickets) do not count.
+    bool readable(int timeoutMs);
+    // Reads what comes until the service ends the connection; false if it stays open 10 s.
+    bool readToEnd(std::string& into);
+    // Reads one reply with a Content-Length body; false if the connection ended first.
+    bool readReply(std::string& into);
+
+private:
+    int fd_ = -1;
+    SSL_CTX* ctx_ = nullptr;
+    SSL* ssl_ = nullptr;
+    bool ok_ = false;
 };
 
 // Runs a program to its end; returns its exit status, or -1 if it could not run.

@@ -196,15 +196,18 @@ TEST(CommandLine, DefaultsAndValues) {
     EXPECT_EQ(plain.options->port, 8443);
     EXPECT_EQ(plain.options->databaseUrl, "sqlite:tallyforge-results.db");
     EXPECT_EQ(plain.options->rateLimit, 20u);
+    EXPECT_EQ(plain.options->requestTimeoutSeconds, 10u);
     EXPECT_EQ(plain.options->salt, salt());
 
     const auto full = parseCommandLine({"--listen=[::1]:9000", "--plain-http", "--salt", testkit::saltFile(),
-                                        "--database", "postgresql://u@db/results", "--rate-limit", "0"});
+                                        "--database", "postgresql://u@db/results", "--rate-limit", "0",
+                                        "--request-timeout", "600"});
     ASSERT_TRUE(full.options) << full.message;
     EXPECT_EQ(full.options->host, "::1");
     EXPECT_EQ(full.options->port, 9000);
     EXPECT_EQ(full.options->databaseUrl, "postgresql://u@db/results");
     EXPECT_EQ(full.options->rateLimit, 0u);
+    EXPECT_EQ(full.options->requestTimeoutSeconds, 600u);
 }
 
 }  // namespace
