@@ -2,42 +2,50 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <stdexcept>
 
 #include "server/submission.h"
 
 namespace {
 
-const ResultCheck kChecks[] = {
-    {"software-renderer", "Drawn by a software renderer",
-     "The OpenGL renderer of this run is a software rasteriser, which draws on the processor: the "
-     "scene frame rates measure the processor, not a graphics card.",
-     "Install the graphics driver from the card's maker (a virtual machine or a remote desktop "
-     "session often has none) and run the benchmark again."},
-    {"cpu-over-capacity", "Processor score above capacity",
-     "A processor score is more than 1.05 times the single-thread score times the threads at work "
-     "(at most the processor's own thread count): more than the processor can do. Usually the "
-     "single-thread test was slowed down, or work outside the test's window was counted.",
-     "Close other programs and run the benchmark again with its current version."},
-    {"cpu-disturbed", "Processor test disturbed",
-     "At a thread count up to the processor's own, a score is more than 10\xC2\xA0% below the best score "
-     "at a smaller thread count: something else was using the processor during the test.",
-     "Close other programs (downloads, updates, virus scans, browsers, video), plug a laptop into "
-     "mains power, and run the benchmark again on an otherwise idle machine."},
-    {"cpu-incomplete", "Processor test incomplete",
-     "A kernel of the processor test lacks a score at one of its eleven thread counts, or scored "
-     "zero: the test did not run to its end.",
-     "Run the benchmark again and let it finish; if this comes back, the processor test fails on "
-     "this machine."},
-    {"gpu-too-slow", "Scenes too slow to compare",
-     "A scene averaged under 5 frames per second. Frame rates are whole numbers, so at such rates "
-     "one frame per second is a difference of 20\xC2\xA0% or more, and results cannot be told apart.",
-     "Compare this machine by its processor scores; for graphics figures, run the benchmark with a "
-     "graphics card and its maker's driver."},
-};
+const std::vector<ResultCheck>& checkList() {
+    static const std::vector<ResultCheck> checks = {
+        {"software-renderer", "Drawn by a software renderer",
+         "The OpenGL renderer of this run is a software rasteriser, which draws on the processor: the "
+         "scene frame rates measure the processor, not a graphics card.",
+         "Install the graphics driver from the card's maker (a virtual machine or a remote desktop "
+         "session often has none) and run the benchmark again."},
+        {"cpu-over-capacity", "Processor score above capacity",
+         "A processor score is more than " + thresholdText(kOverCapacityFactor) +
+             " times the single-thread score times the threads at work "
+             "(at most the processor's own thread count): more than the processor can do. Usually the "
+             "single-thread test was slowed down, or work outside the test's window was counted.",
+         "Close other programs and run the benchmark again with its current version."},
+        {"cpu-disturbed", "Processor test disturbed",
+         "At a thread count up to the processor's own, a score is more than " + std::to_string(kDisturbedDropPercent) +
+             "\xC2\xA0% below the best score "
+             "at a smaller thread count: something else was using the processor during the test.",
+         "Close other programs (downloads, updates, virus scans, browsers, video), plug a laptop into "
+         "mains power, and run the benchmark again on an otherwise idle machine."},
+        {"cpu-incomplete", "Processor test incomplete",
+         "A kernel of the processor test lacks a score at one of its eleven thread counts, or "
+         "scored zero: the test did not run to its end.",
+         "Run the benchmark again and let it finish; if this comes back, the processor test fails on "
+         "this machine."},
+        {"gpu-too-slow", "Scenes too slow to compare",
+         "A scene averaged under " + std::to_string(kSlowestComparableFps) +
+             " frames per second. Frame rates are whole numbers, so at such rates one frame per second is "
+             "a difference of " + std::to_string(100 / kSlowestComparableFps) +
+             "\xC2\xA0% or more, and results cannot be told apart.",
+         "Compare this machine by its processor scores; for graphics figures, run the benchmark with a "
+         "graphics card and its maker's driver."},
+    };
+    return checks;
+}
 
 const ResultCheck& byName(const char* name) {
-    for (const ResultCheck& c : kChecks) {
+    for (const ResultCheck& c : checkList()) {
         if (std::string_view(c.name) == name) return c;
     }
     throw std::logic_error(std::string("no check named ") + name);
@@ -74,7 +82,7 @@ bool overCapacity(const std::vector<CpuTestResult>& sorted, std::uint32_t thread
     if (single <= 0) return false;
     for (const CpuTestResult& r : sorted) {
         const double working = double(std::min<std::uint64_t>(r.thread_count, threads));
-        if (double(r.score) > 1.05 * working * single) return true;
+        if (double(r.score) > kOverCapacityFactor * working * single) return true;
     }
     return false;
 }
@@ -84,7 +92,7 @@ bool disturbed(const std::vector<CpuTestResult>& sorted, std::uint32_t threads) 
     for (const CpuTestResult& r : sorted) {
         if (r.thread_count > threads) break;
         if (r.score == 0) continue;
-        if (best > 0 && double(r.score) < 0.9 * double(best)) return true;
+        if (best > 0 && double(r.score) < (100 - kDisturbedDropPercent) / 100.0 * double(best)) return true;
         best = std::max(best, r.score);
     }
     return false;
@@ -92,9 +100,12 @@ bool disturbed(const std::vector<CpuTestResult>& sorted, std::uint32_t threads) 
 
 }  // namespace
 
-const std::vector<ResultCheck>& allResultChecks() {
-    static const std::vector<ResultCheck> all(std::begin(kChecks), std::end(kChecks));
-    return all;
+const std::vector<ResultCheck>& allResultChecks() { return checkList(); }
+
+std::string thresholdText(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
 }
 
 bool namesSoftwareRenderer(const std::string& text) {
@@ -124,7 +135,7 @@ std::vector<const ResultCheck*> checksOf(const SystemInventory& inv) {
     raise(overCapacity(integer, threads) || overCapacity(floating, threads), "cpu-over-capacity");
     raise(disturbed(integer, threads) || disturbed(floating, threads), "cpu-disturbed");
     raise(incomplete(score.cpu_integer) || incomplete(score.cpu_float), "cpu-incomplete");
-    raise(std::any_of(score.gpu.begin(), score.gpu.end(), [](const GpuTestResult& g) { return g.average < 5; }),
+    raise(std::any_of(score.gpu.begin(), score.gpu.end(), [](const GpuTestResult& g) { return g.average < kSlowestComparableFps; }),
           "gpu-too-slow");
     return raised;
 }

@@ -127,15 +127,17 @@ std::string renderMethodologyPage() {
          "<li><code>software-renderer</code>: the OpenGL renderer or vendor names, in any letter case, "
          "llvmpipe, softpipe, swrast, SwiftShader, Microsoft Basic Render Driver, GDI Generic, or a software "
          "rasterizer or renderer.</li>"
-         "<li><code>cpu-over-capacity</code>: for either kernel, a score at <i>n</i> threads above "
-         "1.05 &#215; min(<i>n</i>, <i>t</i>) &#215; the single-thread score, where <i>t</i> is the "
+         "<li><code>cpu-over-capacity</code>: for either kernel, a score at <i>n</i> threads above " +
+         thresholdText(kOverCapacityFactor) + " &#215; min(<i>n</i>, <i>t</i>) &#215; the single-thread score, where <i>t</i> is the "
          "processor&#8217;s thread count. Not checked where <i>t</i> or the single-thread score is unknown or 0.</li>"
          "<li><code>cpu-disturbed</code>: for either kernel, a score at <i>n</i> &#8804; <i>t</i> threads "
-         "below 0.9 &#215; the best score at fewer threads. Not checked where <i>t</i> is unknown; "
+         "below " + thresholdText((100 - kDisturbedDropPercent) / 100.0) +
+         " &#215; the best score at fewer threads. Not checked where <i>t</i> is unknown; "
          "scores of 0 are left to <code>cpu-incomplete</code>.</li>"
          "<li><code>cpu-incomplete</code>: a kernel without a score at one of the eleven thread counts, or "
          "with a score of 0.</li>"
-         "<li><code>gpu-too-slow</code>: a scene whose average is under 5 frames per second.</li></ul>"
+         "<li><code>gpu-too-slow</code>: a scene whose average is under " + std::to_string(kSlowestComparableFps) +
+         " frames per second.</li></ul>"
          "</section>";
     h += "<footer><a href=\"/benchmarks\">Recent results</a></footer></main>";
     h += kSharedPageEnd;

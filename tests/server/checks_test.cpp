@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "server/checks.h"
+#include "server/pages.h"
 #include "server/recheck.h"
 #include "tests/server/backend_fixture.h"
 
@@ -131,6 +132,28 @@ TEST(CheckDefinitions, EveryCheckIsExplained) {
         EXPECT_GT(std::string(c.sentence).size(), 40u) << c.name;
         EXPECT_GT(std::string(c.remedy).size(), 30u) << c.name;
     }
+}
+
+// The thresholds reach the checks' sentences and the methodology page from the same
+// constants the checks test against.
+TEST(CheckDefinitions, ThresholdsArePrintedFromTheConstants) {
+    const std::string factor = thresholdText(kOverCapacityFactor);
+    const std::string share = thresholdText((100 - kDisturbedDropPercent) / 100.0);
+    EXPECT_EQ(factor, "1.05");
+    EXPECT_EQ(share, "0.9");
+    const auto sentenceOf = [](const char* name) {
+        for (const ResultCheck& c : allResultChecks()) {
+            if (std::string(c.name) == name) return c.sentence;
+        }
+        return std::string();
+    };
+    EXPECT_NE(sentenceOf("cpu-over-capacity").find("more than " + factor + " times"), std::string::npos);
+    EXPECT_NE(sentenceOf("cpu-disturbed").find(std::to_string(kDisturbedDropPercent) + "\xC2\xA0% below"), std::string::npos);
+    EXPECT_NE(sentenceOf("gpu-too-slow").find("under " + std::to_string(kSlowestComparableFps) + " frames"), std::string::npos);
+    const std::string page = renderMethodologyPage();
+    EXPECT_NE(page.find("above " + factor + " &#215; min("), std::string::npos);
+    EXPECT_NE(page.find("below " + share + " &#215; the best score"), std::string::npos);
+    EXPECT_NE(page.find("under " + std::to_string(kSlowestComparableFps) + " frames per second.</li>"), std::string::npos);
 }
 
 // The data-check names of the page's check elements, in page order.
