@@ -218,8 +218,9 @@ public:
         : path_(path),
           checkpointer_(path, true),
           readers_([path] { return std::make_unique<Reader>(path); }) {
-        openWriter();
+        openWriter(false);
         migrate();
+        prepareWriter();
         checkpointThread_ = std::thread([this] { checkpointLoop(); });
     }
 
@@ -432,13 +433,23 @@ private:
         }
     }
 
-    void openWriter() {
+    // The statements only once the schema is there.
+    void openWriter(bool prepare = true) {
         auto db = std::make_unique<Database>(path_, true);
         sqlite3_wal_autocheckpoint(db->handle(), 0);
         sqlite3_wal_hook(db->handle(), &SqliteStore::walGrew, this);
         writer_ = std::move(db);
-        insert_.emplace(*writer_, insertSql());
-        byDigest_.emplace(*writer_, "SELECT id FROM results WHERE digest = ?");
+        if (prepare) prepareWriter();
+    }
+
+    void prepareWriter() {
+        try {
+            insert_.emplace(*writer_, insertSql());
+            byDigest_.emplace(*writer_, "SELECT id FROM results WHERE digest = ?");
+        } catch (...) {
+            closeWriter();
+            throw;
+        }
     }
 
     void closeWriter() {

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "server/group_commit.h"
 #include "server/identifier.h"
 #include "server/submission.h"
 #include "tests/server/backend_fixture.h"
@@ -45,6 +46,27 @@ TEST_P(StoreTest, RepeatWithinABatchIsStoredOnce) {
     EXPECT_EQ(figures[0].size(), 2u);
     EXPECT_LE(figures[0][0], figures[0][1]);
     EXPECT_EQ(store->checkIntegrity(), "ok");
+}
+
+// What runs after a commit (the standings' update) may fail; the writer thread must live
+// on, since every later submission waits for it, and the caller of the committed row still
+// hears its identifier.
+TEST_P(StoreTest, WriterOutlivesAThrowingCallback) {
+    auto store = openStore();
+    ASSERT_TRUE(store);
+    int calls = 0;
+    GroupCommitWriter writer(*store, [&](const NewResult&) {
+        if (++calls % 2 == 1) throw std::runtime_error("standings update failed");
+    });
+    std::vector<std::string> ids;
+    for (std::uint64_t v = 10; v < 14; ++v) {
+        auto future = writer.submit(resultFor(v));
+        ASSERT_EQ(future.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "writer thread gone";
+        ids.push_back(future.get());
+        EXPECT_TRUE(isResultIdentifier(ids.back()));
+    }
+    EXPECT_EQ(calls, 4);
+    for (const std::string& id : ids) EXPECT_TRUE(store->find(id)) << id;
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, StoreTest, testing::Values(Backend::Sqlite, Backend::Postgres), backendName);
