@@ -101,6 +101,8 @@ void ResultService::installRoutes() {
         } catch (...) {
             requestLog_.note(req, "unknown exception");
         }
+        // What the handler set for its own answer must not ride on the refusal.
+        for (const char* name : {"Cache-Control", "Content-Security-Policy", "Location"}) res.headers.erase(name);
         if (unavailable) {
             res.set_header("Retry-After", kRetryAfterSeconds);
             res.set_header("Cache-Control", "no-store");

@@ -144,6 +144,7 @@ struct Sent {
     std::string what;
     int status = 0;
     bool retryAfter = false;
+    std::string refusal;  // the body of a 503
 };
 
 using DatabaseRestart = BackendTest;
@@ -165,7 +166,10 @@ TEST_P(DatabaseRestart, ServiceRecoversFromAPostgresRestart) {
     std::atomic<bool> stop{false};
     auto record = [&](const std::string& what, const httplib::Result& reply, double at) {
         std::lock_guard lock(mutex);
-        sent.push_back({at, what, reply ? reply->status : 0, reply && reply->has_header("Retry-After")});
+        const int status = reply ? reply->status : 0;
+        std::string body;
+        if (status == 503) body = reply->get_header_value("Content-Type") + "\n" + reply->body;
+        sent.push_back({at, what, status, reply && reply->has_header("Retry-After"), body});
     };
     std::vector<std::thread> clients;
     for (int c = 0; c < 4; ++c) {
@@ -210,6 +214,16 @@ TEST_P(DatabaseRestart, ServiceRecoversFromAPostgresRestart) {
         if (s.status == 503) {
             ++refused;
             EXPECT_TRUE(s.retryAfter) << s.what << " answered 503 without Retry-After";
+            // A sentence for the client to show under /api/, a page elsewhere.
+            const std::string expected =
+                s.what == "GET /readyz"                     ? "text/plain; charset=utf-8\nThe database cannot be reached."
+                : s.what.rfind("POST /api/", 0) == 0        ? std::string("text/plain; charset=utf-8\n") + refusal::kNotStored
+                : s.what.rfind("GET /api/", 0) == 0         ? std::string("text/plain; charset=utf-8\n") + refusal::kUnavailable
+                                                            : "text/html; charset=utf-8\n";
+            EXPECT_EQ(s.refusal.substr(0, expected.size()), expected) << s.what;
+            if (s.what.find(" /api/") == std::string::npos && s.what != "GET /readyz") {
+                EXPECT_NE(s.refusal.find("The results are out of reach for a moment"), std::string::npos) << s.what;
+            }
             if (s.what == "GET /readyz") ++readyRefused;
         } else if (!ok) {
             ++wrong;
