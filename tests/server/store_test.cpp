@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "server/connection_pool.h"
 #include "server/group_commit.h"
 #include "server/identifier.h"
 #include "server/submission.h"
@@ -67,6 +68,39 @@ TEST_P(StoreTest, WriterOutlivesAThrowingCallback) {
     }
     EXPECT_EQ(calls, 4);
     for (const std::string& id : ids) EXPECT_TRUE(store->find(id)) << id;
+}
+
+// At most maxInUse connections are out; the next caller is refused as unavailable after
+// the wait, a discarded or failed connection frees its place, and a dead idle one is
+// never handed out.
+TEST(ConnectionPool, BoundsConnectionsInUseAndDropsDeadOnes) {
+    int made = 0;
+    bool failNext = false;
+    ConnectionPool<int> pool(
+        [&] {
+            if (failNext) throw StoreUnavailable("cannot connect");
+            return std::make_unique<int>(++made);
+        },
+        2, std::chrono::milliseconds(100), [](int& c) { return c > 0; });
+    {
+        auto a = pool.acquire();
+        auto b = pool.acquire();
+        EXPECT_THROW(pool.acquire(), StoreUnavailable);
+        b.discard();
+    }
+    EXPECT_EQ(made, 2);
+    {
+        auto a = pool.acquire();  // the one kept, not a new one
+        EXPECT_EQ(*a, 1);
+        *a = -1;                  // its link failed while idle
+    }
+    failNext = true;
+    EXPECT_THROW(pool.acquire(), StoreUnavailable);  // the dead one is dropped, a new one fails
+    failNext = false;
+    auto a = pool.acquire();
+    auto b = pool.acquire();  // the failed attempts hold no place
+    EXPECT_EQ(*a + *b, 3 + 4);
+    pool.discardIdle();
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, StoreTest, testing::Values(Backend::Sqlite, Backend::Postgres), backendName);
