@@ -111,17 +111,26 @@ void ResultService::refreshRanks() {
 }
 
 std::string ResultService::databaseUnreachable() {
-    std::lock_guard lock(readyMutex_);
-    const auto now = std::chrono::steady_clock::now();
-    if (now - readyCheckedAt_ < kReadyCacheTime) return readyWhyNot_;
+    {
+        std::lock_guard lock(readyMutex_);
+        if (std::chrono::steady_clock::now() - readyCheckedAt_ < kReadyCacheTime) return readyWhyNot_;
+    }
+    // One check at a time; while it runs, other probes take the last answer at once.
+    std::unique_lock checking(readyCheckMutex_, std::try_to_lock);
+    if (!checking.owns_lock()) {
+        std::lock_guard lock(readyMutex_);
+        return readyWhyNot_;
+    }
+    std::string whyNot;
     try {
         store_.checkReachable();
-        readyWhyNot_.clear();
     } catch (const std::exception& e) {
-        readyWhyNot_ = oneLine(e.what());
+        whyNot = oneLine(e.what());
     }
+    std::lock_guard lock(readyMutex_);
+    readyWhyNot_ = whyNot;
     readyCheckedAt_ = std::chrono::steady_clock::now();
-    return readyWhyNot_;
+    return whyNot;
 }
 
 std::string ResultService::baseUrl() const {

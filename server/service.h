@@ -63,6 +63,7 @@ private:
     int listenSocket_ = -1;
     int port_ = 0;
 
+    std::mutex readyCheckMutex_;
     std::mutex readyMutex_;
     std::chrono::steady_clock::time_point readyCheckedAt_{};
     std::string readyWhyNot_ = "not checked yet";

@@ -4,6 +4,7 @@
 // service: connections that lost their link are dropped, and time-outs bound how long
 // any request waits for it.
 
+#include <libpq-fe.h>
 #include <pqxx/pqxx>
 
 #include <map>
@@ -130,6 +131,7 @@ public:
     explicit PostgresStore(const std::string& url)
         : address_(url),
           url_(withDefaults(url, kConnectionDefaults)),
+          pingUrl_(withDefaults(url, {{"connect_timeout", "2"}})),
           connections_([this] { return connect(url_); }, kMaxConnections, std::chrono::seconds(5),
                        [](pqxx::connection& c) { return c.is_open(); }) {
         migrate();
@@ -288,7 +290,16 @@ public:
         });
     }
 
+    // First a bare connection attempt, bounded by connect_timeout: a server that accepts
+    // TCP connections but answers nothing (stopped, swapping) would hold a query forever,
+    // since statement_timeout runs on the server.
     void checkReachable() override {
+        switch (PQping(pingUrl_.c_str())) {
+            case PQPING_OK: break;
+            case PQPING_REJECT: throw StoreUnavailable("PostgreSQL is starting or stopping and refuses connections");
+            case PQPING_NO_RESPONSE: throw StoreUnavailable("PostgreSQL does not answer");
+            default: throw StoreUnavailable("PostgreSQL cannot be asked: the address is incomplete");
+        }
         withConnection([&](pqxx::connection& c) {
             pqxx::read_transaction txn(c);
             txn.exec("SET LOCAL statement_timeout = 1000");
@@ -441,6 +452,7 @@ private:
 
     std::string address_;  // as given
     std::string url_;      // with the time-outs
+    std::string pingUrl_;
     ConnectionPool<pqxx::connection> connections_;
 };
 
