@@ -54,6 +54,26 @@ std::string redactedUrl(const std::string& address) {
     return out.empty() ? "(an empty PostgreSQL address)" : out;
 }
 
+std::string withDefaults(const std::string& address, const std::vector<std::pair<std::string, std::string>>& defaults) {
+    const Options options = parse(address);
+    if (!options) return {};
+    std::string out;
+    auto add = [&out](const std::string& keyword, const std::string& value) {
+        out += (out.empty() ? "" : " ") + keyword + "=" + quoted(value);
+    };
+    for (const PQconninfoOption* o = options.get(); o->keyword; ++o) {
+        if (o->val) add(o->keyword, o->val);
+    }
+    for (const auto& [keyword, value] : defaults) {
+        bool given = false;
+        for (const PQconninfoOption* o = options.get(); o->keyword; ++o) {
+            given = given || (o->val && keyword == o->keyword);
+        }
+        if (!given) add(keyword, value);
+    }
+    return out;
+}
+
 std::string usePasswordFileFromCredentials() {
     if (const char* given = std::getenv("PGPASSFILE"); given && *given) return given;
     const char* directory = std::getenv("CREDENTIALS_DIRECTORY");

@@ -3,6 +3,8 @@
 // (postgresql://...) or a libpq keyword string (host=... dbname=...).
 
 #include <string>
+#include <utility>
+#include <vector>
 
 // True for a PostgreSQL URI or a keyword string that libpq accepts.
 bool isPostgresAddress(const std::string& address);
@@ -11,6 +13,10 @@ bool isPostgresAddress(const std::string& address);
 // back as keywords, every secret (password, sslpassword) shown as ***; one that does not
 // parse is not echoed at all. sqlite: addresses come back as given.
 std::string redactedUrl(const std::string& address);
+
+// A PostgreSQL address as libpq keywords, with each of `defaults` added that the address
+// does not set itself. Empty when libpq cannot parse it.
+std::string withDefaults(const std::string& address, const std::vector<std::pair<std::string, std::string>>& defaults);
 
 // Under systemd, a password file passed with LoadCredential=pgpass:... is used by libpq
 // unless PGPASSFILE already names one. Returns the file now in use, or empty.

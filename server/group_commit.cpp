@@ -1,6 +1,9 @@
 #include "server/group_commit.h"
 
+#include <stdexcept>
 #include <vector>
+
+#include "server/service_log.h"
 
 GroupCommitWriter::GroupCommitWriter(ResultStore& store, AddedCallback onAdded, std::size_t maxBatch)
     : store_(store), onAdded_(std::move(onAdded)), maxBatch_(maxBatch), thread_([this] { run(); }) {}
@@ -43,13 +46,24 @@ void GroupCommitWriter::run() {
         std::vector<InsertOutcome> outcomes;
         try {
             outcomes = store_.insertBatch(rows);
+            if (outcomes.size() != batch.size()) throw std::logic_error("the store answered for a different number of rows");
         } catch (...) {
             for (Pending& p : batch) p.promise.set_exception(std::current_exception());
             batch.clear();
             continue;
         }
+        // Committed: each caller hears its identifier whatever the callback does, and a
+        // callback that throws must not end this thread, which every later submission needs.
         for (std::size_t i = 0; i < batch.size(); ++i) {
-            if (outcomes[i].added && onAdded_) onAdded_(rows[i]);
+            if (outcomes[i].added && onAdded_) {
+                try {
+                    onAdded_(rows[i]);
+                } catch (const std::exception& e) {
+                    logLine(timestamp() + " after storing result " + outcomes[i].id + ": " + oneLine(e.what()));
+                } catch (...) {
+                    logLine(timestamp() + " after storing result " + outcomes[i].id + ": unknown exception");
+                }
+            }
             batch[i].promise.set_value(outcomes[i].id);
         }
         batch.clear();

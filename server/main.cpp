@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <thread>
 
 #include "server/options.h"
@@ -33,6 +34,9 @@ int main(int argc, char** argv) {
     if (const std::string passFile = usePasswordFileFromCredentials(); !passFile.empty()) {
         std::cerr << "tallyforge-results: PostgreSQL passwords from " << passFile << std::endl;
     }
+    // A database out of reach at start ends the process with status 2, as a wrong address
+    // does: under systemd, Restart= starts it again until the database answers (the units
+    // in deploy/ and packaging/ keep trying), and nothing listens before it can serve.
     std::string whyNot;
     const auto store = openResultStore(options.databaseUrl, &whyNot);
     if (!store) {
@@ -43,7 +47,15 @@ int main(int argc, char** argv) {
 
     int exitCode = 0;
     {
-        ResultService service(options, *store);
+        std::unique_ptr<ResultService> started;
+        try {
+            started = std::make_unique<ResultService>(options, *store);
+        } catch (const std::exception& e) {
+            std::cerr << "tallyforge-results: cannot read the database " << redactedUrl(options.databaseUrl)
+                      << " at start: " << e.what() << "\n";
+            return 2;
+        }
+        ResultService& service = *started;
         if (const int failed = service.bind(&whyNot)) {
             std::cerr << "tallyforge-results: " << whyNot << "\n";
             return failed;

@@ -303,3 +303,11 @@ std::string renderErrorPage() {
     h += kPageEnd;
     return h;
 }
+
+std::string renderUnavailablePage() {
+    std::string h = pageHead("Back in a moment \xC2\xB7 Tallyforge Benchmark", "");
+    h += "<main class=\"wrap message\"><h1>The results are out of reach for a moment</h1>"
+         "<p>Our database is not answering just now. Please try again in a few seconds.</p></main>";
+    h += kPageEnd;
+    return h;
+}

@@ -35,6 +35,8 @@ std::string renderResultPage(const ResultView& result);
 std::string renderMethodologyPage();
 std::string renderNotFoundPage();
 std::string renderErrorPage();
+// While the database cannot be reached (503).
+std::string renderUnavailablePage();
 
 // "Faster than 73 % of results" and friends; empty when the result lacks the figure.
 std::string standingSentence(const RankFigures& figures, const Standing& standing, std::size_t figure);

@@ -48,6 +48,10 @@ bool hardenTls(SSL_CTX* ctx) {
 
 // Results other instances stored reach this one's standings within this time.
 constexpr auto kRankRefreshInterval = std::chrono::minutes(5);
+// After a refresh that failed (the database away), the next try comes this soon.
+constexpr auto kRankRetryInterval = std::chrono::seconds(5);
+// How long one readiness answer serves, so that probes cannot load the database.
+constexpr auto kReadyCacheTime = std::chrono::seconds(1);
 
 }  // namespace
 
@@ -93,17 +97,45 @@ void ResultService::reloadStandings() {
 
 void ResultService::refreshRanks() {
     std::unique_lock lock(refreshMutex_);
-    while (!refreshWake_.wait_for(lock, kRankRefreshInterval, [this] { return stopping_; })) {
+    std::chrono::seconds wait = kRankRefreshInterval;
+    while (!refreshWake_.wait_for(lock, wait, [this] { return stopping_; })) {
         lock.unlock();
         try {
             recheckStoredResults(store_);  // results stored by instances with older checks
             deriveStoredResults(store_, machineKey_);
             reloadStandings();
+            if (wait != kRankRefreshInterval) logLine(timestamp() + " rank refresh succeeded again");
+            wait = kRankRefreshInterval;
         } catch (const std::exception& e) {
-            logLine(timestamp() + " rank refresh failed: " + oneLine(e.what()));
+            logLine(timestamp() + " rank refresh failed, next try in " +
+                    std::to_string(std::chrono::seconds(kRankRetryInterval).count()) + " s: " + oneLine(e.what()));
+            wait = kRankRetryInterval;
         }
         lock.lock();
     }
+}
+
+std::string ResultService::databaseUnreachable() {
+    {
+        std::lock_guard lock(readyMutex_);
+        if (std::chrono::steady_clock::now() - readyCheckedAt_ < kReadyCacheTime) return readyWhyNot_;
+    }
+    // One check at a time; while it runs, other probes take the last answer at once.
+    std::unique_lock checking(readyCheckMutex_, std::try_to_lock);
+    if (!checking.owns_lock()) {
+        std::lock_guard lock(readyMutex_);
+        return readyWhyNot_;
+    }
+    std::string whyNot;
+    try {
+        store_.checkReachable();
+    } catch (const std::exception& e) {
+        whyNot = oneLine(e.what());
+    }
+    std::lock_guard lock(readyMutex_);
+    readyWhyNot_ = whyNot;
+    readyCheckedAt_ = std::chrono::steady_clock::now();
+    return whyNot;
 }
 
 std::string ResultService::baseUrl() const {

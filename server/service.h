@@ -2,6 +2,7 @@
 // The HTTP(S) side of tallyforge-results: routes, refusals, logging, shutdown.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -46,6 +47,9 @@ private:
                                  const httplib::ContentReader& readContent);
     void reloadStandings();
     void refreshRanks();
+    // Empty when the database answered a trivial query within the last second, else why
+    // not. One caller at a time asks the database; the others take the last answer.
+    std::string databaseUnreachable();
 
     ServiceOptions options_;
     ResultStore& store_;
@@ -59,6 +63,11 @@ private:
     std::unique_ptr<httplib::Server> server_;
     int listenSocket_ = -1;
     int port_ = 0;
+
+    std::mutex readyCheckMutex_;
+    std::mutex readyMutex_;
+    std::chrono::steady_clock::time_point readyCheckedAt_{};
+    std::string readyWhyNot_ = "not checked yet";
 
     // Re-reads the rank figures now and then where other instances add results too.
     std::mutex refreshMutex_;

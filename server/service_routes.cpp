@@ -70,6 +70,9 @@ void refuseBody(httplib::Response& res) {
     res.set_header("Connection", "close");
     bounded::closeAfterReply();
 }
+// Seconds a client (or nginx's next try) should wait while the database is away: about
+// what a restart of PostgreSQL takes.
+constexpr const char* kRetryAfterSeconds = "5";
 
 }  // namespace
 
@@ -145,15 +148,31 @@ void ResultService::installRoutes() {
         return httplib::Server::HandlerResponse::Handled;
     }));
 
+    // The database out of reach is a refusal to come back later (503); anything else is
+    // a fault of ours (500).
     s.set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
+        bool unavailable = false;
         try {
             if (ep) std::rethrow_exception(ep);
+        } catch (const StoreUnavailable& e) {
+            unavailable = true;
+            requestLog_.note(req, std::string("database unavailable: ") + e.what());
         } catch (const std::exception& e) {
             requestLog_.note(req, e.what());
         } catch (...) {
             requestLog_.note(req, "unknown exception");
         }
-        if (isApiPath(req.path)) {
+        // What the handler set for its own answer must not ride on the refusal.
+        for (const char* name : {"Cache-Control", "Content-Security-Policy", "Location"}) res.headers.erase(name);
+        if (unavailable) {
+            res.set_header("Retry-After", kRetryAfterSeconds);
+            res.set_header("Cache-Control", "no-store");
+            if (isApiPath(req.path)) {
+                sendText(res, 503, refusal::kUnavailable);
+            } else {
+                sendPage(res, 503, renderUnavailablePage());
+            }
+        } else if (isApiPath(req.path)) {
             sendText(res, 500, "Something went wrong on our side, please try again later.");
         } else {
             sendPage(res, 500, renderErrorPage());
@@ -219,7 +238,17 @@ void ResultService::installRoutes() {
 
     installBrowseRoutes(s, store_, models_, storedCount_);
 
+    // Liveness: the process answers. Readiness: it can also reach its database, so a
+    // load balancer or a deploy script may send it traffic.
     s.Get("/healthz", [](const httplib::Request&, httplib::Response& res) { sendText(res, 200, "ok"); });
+    s.Get("/readyz", [this](const httplib::Request& req, httplib::Response& res) {
+        res.set_header("Cache-Control", "no-store");
+        const std::string whyNot = databaseUnreachable();
+        if (whyNot.empty()) return sendText(res, 200, "ok");
+        requestLog_.note(req, "database unavailable: " + whyNot);
+        res.set_header("Retry-After", kRetryAfterSeconds);
+        sendText(res, 503, "The database cannot be reached.");
+    });
 
     s.Get("/", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/benchmarks"); });
 }
@@ -270,6 +299,10 @@ std::string ResultService::acceptSubmission(const httplib::Request& req, httplib
     std::string id;
     try {
         id = stored.get();
+    } catch (const StoreUnavailable& e) {
+        res.set_header("Retry-After", kRetryAfterSeconds);
+        sendText(res, 503, refusal::kNotStored);
+        return std::string("database unavailable, not stored: ") + e.what();
     } catch (const std::exception& e) {
         sendText(res, 503, refusal::kNotStored);
         return std::string("store failed: ") + e.what();

@@ -5,17 +5,28 @@
 // figures; each row says by which version of the checks its figures were set.
 //
 // Methods may be called from many threads at once; each implementation keeps a pool of
-// connections. Failures of the database are thrown as std::exception.
+// connections. Failures of the database are thrown as std::exception; those that end
+// once the database is back (no connection, a time-out, a lock held elsewhere, a full
+// disk, a read-only or missing file) as StoreUnavailable.
 
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "server/submission.h"
+
+// The database cannot serve now; the same request may succeed later. A write that ends
+// with it did not happen, or, when the answer to its commit was lost, happened once: the
+// results' unique digest lets a retry find it.
+class StoreUnavailable : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 // What the service derives from a document to find it by: the keyed hash of its machine
 // identifier (never the identifier itself) and the model keys its standings group by.
@@ -124,6 +135,10 @@ public:
     // True where other service instances may write to the same database, so that what
     // one instance remembers about the stored results goes stale.
     virtual bool sharedWithOtherInstances() const { return false; }
+
+    // Throws StoreUnavailable unless the database answers a trivial query within about a
+    // second or two.
+    virtual void checkReachable() = 0;
 
     // "ok", or what the database's own consistency check found.
     virtual std::string checkIntegrity() = 0;

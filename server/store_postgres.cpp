@@ -1,7 +1,10 @@
 // PostgreSQL through libpqxx, for deployments that outgrow one machine. Several service
 // instances may share one database: inserts rely on the unique digest, and schema
-// upgrades take an advisory lock.
+// upgrades take an advisory lock. The database may restart or vanish under a running
+// service: connections that lost their link are dropped, and time-outs bound how long
+// any request waits for it.
 
+#include <libpq-fe.h>
 #include <pqxx/pqxx>
 
 #include <algorithm>
@@ -10,6 +13,7 @@
 #include <stdexcept>
 
 #include "server/connection_pool.h"
+#include "server/database_url.h"
 #include "server/identifier.h"
 #include "server/store.h"
 
@@ -36,8 +40,55 @@ std::string insertSql(std::size_t rows) {
     return sql + " ON CONFLICT DO NOTHING RETURNING id, digest";
 }
 
+// Connections out at once per instance; two instances stay well inside PostgreSQL's
+// default max_connections of 100.
+constexpr std::size_t kMaxConnections = 40;
+
+// What every connection gets unless the address says otherwise: a connection attempt
+// gives up after 3 s; a statement after 15 s (nginx stops waiting then); a server that
+// vanished without closing the connection (power, network) is noticed within seconds,
+// both while sending (tcp_user_timeout) and while waiting for an answer (keepalives).
+const std::vector<std::pair<std::string, std::string>> kConnectionDefaults = {
+    {"connect_timeout", "3"},      {"options", "-c statement_timeout=15000"},
+    {"keepalives", "1"},           {"keepalives_idle", "5"},
+    {"keepalives_interval", "2"},  {"keepalives_count", "3"},
+    {"tcp_user_timeout", "5000"},
+};
+
+// libpq's messages end in a newline and may hold several lines.
+std::string tidy(std::string text) {
+    for (char& c : text) {
+        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+}
+
+// Whether the failure says the server is out of reach or stopping, rather than that the
+// statement was wrong. SQLSTATE classes: 08 connection exception, 57P admin or crash
+// shutdown and "cannot connect now" while it starts, 53300 too many connections.
+bool serverGone(const std::exception& e) {
+    if (dynamic_cast<const pqxx::broken_connection*>(&e) || dynamic_cast<const pqxx::in_doubt_error*>(&e)) return true;
+    if (const auto* sql = dynamic_cast<const pqxx::sql_error*>(&e)) {
+        const std::string& state = sql->sqlstate();
+        return state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0 || state == "53300";
+    }
+    return false;
+}
+
+bool timedOut(const std::exception& e) {
+    const auto* sql = dynamic_cast<const pqxx::sql_error*>(&e);
+    return sql && (sql->sqlstate() == "57014" || sql->sqlstate() == "55P03");  // canceled, lock not available
+}
+
 std::unique_ptr<pqxx::connection> connect(const std::string& url) {
-    auto c = std::make_unique<pqxx::connection>(url);
+    std::unique_ptr<pqxx::connection> made;
+    try {
+        made = std::make_unique<pqxx::connection>(url);
+    } catch (const pqxx::broken_connection& e) {
+        throw StoreUnavailable("cannot connect to PostgreSQL: " + tidy(e.what()));
+    }
+    auto& c = made;
     c->prepare("find", "SELECT id, document, received_at FROM results WHERE id = $1");
     c->prepare("recent",
                "SELECT id, document, received_at FROM results ORDER BY received_at DESC, id DESC LIMIT $1");
@@ -71,7 +122,7 @@ std::unique_ptr<pqxx::connection> connect(const std::string& url) {
                "UPDATE results SET derived_version = $1, machine = $2, cpu_model = $3, gpu_model = $4 "
                "WHERE id = $5");
     c->prepare("by_digests", "SELECT digest, id FROM results WHERE digest = ANY($1::text[])");
-    return c;
+    return made;
 }
 
 // Null stands for a missing figure.
@@ -84,7 +135,11 @@ std::vector<const char*> pointers(const std::vector<std::optional<std::string>>&
 class PostgresStore final : public ResultStore {
 public:
     explicit PostgresStore(const std::string& url)
-        : url_(url), connections_([url] { return connect(url); }) {
+        : address_(url),
+          url_(withDefaults(url, kConnectionDefaults)),
+          pingUrl_(withDefaults(url, {{"connect_timeout", "2"}})),
+          connections_([this] { return connect(url_); }, kMaxConnections, std::chrono::seconds(5),
+                       [](pqxx::connection& c) { return c.is_open(); }) {
         migrate();
     }
 
@@ -244,6 +299,24 @@ public:
         });
     }
 
+    // First a bare connection attempt, bounded by connect_timeout: a server that accepts
+    // TCP connections but answers nothing (stopped, swapping) would hold a query forever,
+    // since statement_timeout runs on the server.
+    void checkReachable() override {
+        switch (PQping(pingUrl_.c_str())) {
+            case PQPING_OK: break;
+            case PQPING_REJECT: throw StoreUnavailable("PostgreSQL is starting or stopping and refuses connections");
+            case PQPING_NO_RESPONSE: throw StoreUnavailable("PostgreSQL does not answer");
+            default: throw StoreUnavailable("PostgreSQL cannot be asked: the address is incomplete");
+        }
+        withConnection([&](pqxx::connection& c) {
+            pqxx::read_transaction txn(c);
+            txn.exec("SET LOCAL statement_timeout = 1000");
+            txn.exec("SELECT 1");
+            return 0;
+        });
+    }
+
     // The server checks its own pages and WAL; what can go wrong at this level is a
     // unique index that no longer matches the table, so compare the two.
     std::string checkIntegrity() override {
@@ -330,28 +403,39 @@ private:
         return out;
     }
 
-    // Runs work on a pooled connection; one that broke is dropped, and the work is tried
-    // once more on a fresh connection if it never reached the server.
+    // Runs work on a pooled connection. One whose link failed is dropped, with the idle
+    // ones (a restarted server broke them all), and the work is tried once more on a new
+    // connection: every statement here may run twice (reads; updates that set values; the
+    // insert, whose unique digest makes a second run find the first one's row). What still
+    // fails for want of the server is StoreUnavailable.
     template <typename Work>
     auto withConnection(Work&& work) -> decltype(work(std::declval<pqxx::connection&>())) {
         for (int attempt = 0;; ++attempt) {
             auto lease = connections_.acquire();
             try {
                 return work(*lease);
-            } catch (const pqxx::broken_connection&) {
+            } catch (const std::exception& e) {
+                if (timedOut(e)) throw StoreUnavailable("PostgreSQL statement timed out: " + tidy(e.what()));
+                if (!serverGone(e) && lease->is_open()) throw;
                 lease.discard();
-                if (attempt > 0) throw;
-            } catch (const pqxx::in_doubt_error&) {
-                lease.discard();
-                throw;
+                connections_.discardIdle();
+                if (attempt > 0) throw StoreUnavailable("lost the connection to PostgreSQL: " + tidy(e.what()));
             }
         }
     }
 
     void migrate() {
         // A bare connection: the pooled ones prepare statements on columns that the
-        // upgrade may be about to add.
-        pqxx::connection c(url_);
+        // upgrade may be about to add. No statement time-out: an upgrade may take long.
+        std::unique_ptr<pqxx::connection> bare;
+        try {
+            auto defaults = kConnectionDefaults;
+            defaults.erase(defaults.begin() + 1);  // the statement time-out
+            bare = std::make_unique<pqxx::connection>(withDefaults(address_, defaults));
+        } catch (const pqxx::broken_connection& e) {
+            throw StoreUnavailable("cannot connect to PostgreSQL: " + tidy(e.what()));
+        }
+        pqxx::connection& c = *bare;
         pqxx::work txn(c);
         txn.exec_params("SELECT pg_advisory_xact_lock($1)", kSchemaLockKey);
         txn.exec("CREATE TABLE IF NOT EXISTS schema_version (version BIGINT NOT NULL)");
@@ -375,7 +459,9 @@ private:
         txn.commit();
     }
 
-    std::string url_;
+    std::string address_;  // as given
+    std::string url_;      // with the time-outs
+    std::string pingUrl_;
     ConnectionPool<pqxx::connection> connections_;
 };
 

@@ -3,6 +3,12 @@
 // reading connections, which WAL lets run alongside the writer, and a checkpointing
 // connection that copies the WAL back into the database file in the background, so
 // that commits never wait for that copy.
+//
+// A full disk, a read-only or vanished file, an I/O error and a lock held by another
+// process past the busy time-out fail the request as StoreUnavailable, saying which; the
+// transaction rolls back, so the file stays as it was. After such an error the writing
+// connection is opened afresh for the next write, so that a file made writable again is
+// written without a restart.
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -31,17 +37,51 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+class SqliteUnavailable : public StoreUnavailable {
+public:
+    SqliteUnavailable(int code, const std::string& what) : StoreUnavailable(what), code_(code) {}
+    // Whether the connection that saw it should be opened again: its file may have been
+    // read-only, replaced or unreadable when it was opened.
+    bool reopen() const {
+        const int primary = code_ & 0xff;
+        return primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR;
+    }
+
+private:
+    int code_;
+};
+
+// Busy waits this long for another process's lock (the service itself never holds the
+// write lock for long) before the request is refused.
+constexpr int kBusyTimeoutMs = 5000;
+
+[[noreturn]] void throwSqlite(int code, const std::string& message) {
+    const char* cause = nullptr;
+    switch (code & 0xff) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED: cause = "the database is locked by another process"; break;
+        case SQLITE_FULL: cause = "the disk is full"; break;
+        case SQLITE_READONLY: cause = "the database is read-only"; break;
+        case SQLITE_IOERR: cause = "input/output error"; break;
+        case SQLITE_CANTOPEN: cause = "the database file cannot be opened"; break;
+        default: throw SqliteError(message);
+    }
+    throw SqliteUnavailable(code, std::string("SQLite: ") + cause + " (" + message + ")");
+}
+
 class Database {
 public:
     Database(const std::string& path, bool writer) {
         const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-        if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+        if (const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr); rc != SQLITE_OK) {
             const std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
+            const int code = db_ ? sqlite3_extended_errcode(db_) : rc;
             sqlite3_close(db_);
             db_ = nullptr;
-            throw SqliteError("cannot open " + path + ": " + why);
+            throwSqlite(code, "cannot open " + path + ": " + why);
         }
-        sqlite3_busy_timeout(db_, 10000);
+        sqlite3_extended_result_codes(db_, 1);
+        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
         if (writer) {
             const std::string mode = text("PRAGMA journal_mode=WAL");
             if (mode != "wal") throw SqliteError("cannot switch " + path + " to WAL mode");
@@ -60,7 +100,7 @@ public:
         if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
             const std::string why = error ? error : sqlite3_errmsg(db_);
             sqlite3_free(error);
-            throw SqliteError(why);
+            throwSqlite(sqlite3_extended_errcode(db_), why);
         }
     }
 
@@ -68,7 +108,7 @@ public:
 
     sqlite3* handle() { return db_; }
 
-    [[noreturn]] void fail() { throw SqliteError(sqlite3_errmsg(db_)); }
+    [[noreturn]] void fail() { throwSqlite(sqlite3_extended_errcode(db_), sqlite3_errmsg(db_)); }
 
 private:
     sqlite3* db_ = nullptr;
@@ -111,7 +151,11 @@ public:
         const int rc = sqlite3_step(stmt_);
         if (rc == SQLITE_ROW) return true;
         if (rc == SQLITE_DONE) return false;
-        db_.fail();
+        // Reset at once: a failed statement left as it is would hold its read transaction.
+        const int code = sqlite3_extended_errcode(db_.handle());
+        const std::string why = sqlite3_errmsg(db_.handle());
+        sqlite3_reset(stmt_);
+        throwSqlite(code, why);
     }
     std::string columnText(int i) {
         const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
@@ -183,14 +227,12 @@ constexpr int kCheckpointPages = 4000;
 class SqliteStore final : public ResultStore {
 public:
     explicit SqliteStore(const std::string& path)
-        : writer_(path, true),
+        : path_(path),
           checkpointer_(path, true),
           readers_([path] { return std::make_unique<Reader>(path); }) {
+        openWriter(false);
         migrate();
-        insert_.emplace(writer_, insertSql());
-        byDigest_.emplace(writer_, "SELECT id FROM results WHERE digest = ?");
-        sqlite3_wal_autocheckpoint(writer_.handle(), 0);
-        sqlite3_wal_hook(writer_.handle(), &SqliteStore::walGrew, this);
+        prepareWriter();
         checkpointThread_ = std::thread([this] { checkpointLoop(); });
     }
 
@@ -204,15 +246,18 @@ public:
     }
 
     std::vector<InsertOutcome> insertBatch(const std::vector<NewResult>& results) override {
-        std::lock_guard lock(writeMutex_);
+        return writing([&] { return insertAll(results); });
+    }
+
+    std::vector<InsertOutcome> insertAll(const std::vector<NewResult>& results) {
         std::vector<InsertOutcome> ids;
         ids.reserve(results.size());
-        writer_.exec("BEGIN IMMEDIATE");
+        writer_->exec("BEGIN IMMEDIATE");
         try {
             for (const NewResult& r : results) ids.push_back(insertOne(r));
-            writer_.exec("COMMIT");
+            writer_->exec("COMMIT");
         } catch (...) {
-            sqlite3_exec(writer_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+            sqlite3_exec(writer_->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
             throw;
         }
         return ids;
@@ -265,18 +310,21 @@ public:
 
     void setDerived(const std::vector<std::pair<std::string, DerivedColumns>>& rows,
                     std::int64_t version) override {
-        std::lock_guard lock(writeMutex_);
-        writer_.exec("BEGIN IMMEDIATE");
+        writing([&] { updateDerived(rows, version); return 0; });
+    }
+
+    void updateDerived(const std::vector<std::pair<std::string, DerivedColumns>>& rows, std::int64_t version) {
+        writer_->exec("BEGIN IMMEDIATE");
         try {
-            Statement update(writer_, "UPDATE results SET derived_version = ?, machine = ?, "
+            Statement update(*writer_, "UPDATE results SET derived_version = ?, machine = ?, "
                                       "cpu_model = ?, gpu_model = ? WHERE id = ?");
             for (const auto& [id, d] : rows) {
                 update.reset().bind(version).bind(d.machine).bind(d.cpuModel).bind(d.gpuModel).bind(id).step();
             }
             update.reset();
-            writer_.exec("COMMIT");
+            writer_->exec("COMMIT");
         } catch (...) {
-            sqlite3_exec(writer_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+            sqlite3_exec(writer_->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
             throw;
         }
     }
@@ -335,46 +383,100 @@ public:
         return out;
     }
 
+    // Read first: a setting stored already needs no write, so a read-only database starts.
     std::string setting(const std::string& name, const std::string& proposed) override {
-        std::lock_guard lock(writeMutex_);
-        Statement insert(writer_, "INSERT INTO service_settings (name, value) VALUES (?, ?) ON CONFLICT DO NOTHING");
-        insert.bind(name).bind(proposed).step();
-        insert.reset();
-        Statement read(writer_, "SELECT value FROM service_settings WHERE name = ?");
-        read.bind(name);
-        std::string value = read.step() ? read.columnText(0) : proposed;
-        read.reset();
-        return value;
+        return writing([&] {
+            Statement read(*writer_, "SELECT value FROM service_settings WHERE name = ?");
+            read.bind(name);
+            if (read.step()) return read.columnText(0);
+            read.reset();
+            Statement insert(*writer_, "INSERT INTO service_settings (name, value) VALUES (?, ?) ON CONFLICT DO NOTHING");
+            insert.bind(name).bind(proposed).step();
+            insert.reset();
+            read.reset().bind(name);
+            std::string value = read.step() ? read.columnText(0) : proposed;
+            read.reset();
+            return value;
+        });
     }
 
     void setRankedFigures(const std::vector<std::pair<std::string, RankFigures>>& rows,
                           std::int64_t version) override {
-        std::lock_guard lock(writeMutex_);
-        writer_.exec("BEGIN IMMEDIATE");
+        writing([&] { updateFigures(rows, version); return 0; });
+    }
+
+    void updateFigures(const std::vector<std::pair<std::string, RankFigures>>& rows, std::int64_t version) {
+        writer_->exec("BEGIN IMMEDIATE");
         try {
-            Statement update(writer_, setFiguresSql());
+            Statement update(*writer_, setFiguresSql());
             for (const auto& [id, figures] : rows) {
                 update.reset().bind(version);
                 for (const auto& v : figures.values) update.bind(v);
                 update.bind(id).step();
             }
             update.reset();
-            writer_.exec("COMMIT");
+            writer_->exec("COMMIT");
         } catch (...) {
-            sqlite3_exec(writer_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+            sqlite3_exec(writer_->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
             throw;
         }
     }
 
     std::string checkIntegrity() override {
-        std::lock_guard lock(writeMutex_);
-        Statement s(writer_, "PRAGMA integrity_check");
-        std::string report;
-        while (s.step()) report += (report.empty() ? "" : "\n") + s.columnText(0);
-        return report;
+        return writing([&] {
+            Statement s(*writer_, "PRAGMA integrity_check");
+            std::string report;
+            while (s.step()) report += (report.empty() ? "" : "\n") + s.columnText(0);
+            return report;
+        });
+    }
+
+    void checkReachable() override {
+        auto reader = readers_.acquire();
+        Statement s(reader->db, "SELECT count(*) FROM schema_version");
+        s.step();
     }
 
 private:
+    // Runs work on the writing connection, opened afresh first if the last one failed in
+    // a way a new one may not.
+    template <typename Work>
+    auto writing(Work&& work) -> decltype(work()) {
+        std::lock_guard lock(writeMutex_);
+        if (!writer_) openWriter();
+        try {
+            return work();
+        } catch (const SqliteUnavailable& e) {
+            if (e.reopen()) closeWriter();
+            throw;
+        }
+    }
+
+    // The statements only once the schema is there.
+    void openWriter(bool prepare = true) {
+        auto db = std::make_unique<Database>(path_, true);
+        sqlite3_wal_autocheckpoint(db->handle(), 0);
+        sqlite3_wal_hook(db->handle(), &SqliteStore::walGrew, this);
+        writer_ = std::move(db);
+        if (prepare) prepareWriter();
+    }
+
+    void prepareWriter() {
+        try {
+            insert_.emplace(*writer_, insertSql());
+            byDigest_.emplace(*writer_, "SELECT id FROM results WHERE digest = ?");
+        } catch (...) {
+            closeWriter();
+            throw;
+        }
+    }
+
+    void closeWriter() {
+        insert_.reset();
+        byDigest_.reset();
+        writer_.reset();
+    }
+
     static std::vector<StoredResult> rowsOf(Statement& s) {
         std::vector<StoredResult> rows;
         while (s.step()) rows.push_back({s.columnText(0), s.columnText(1), s.columnInt(2)});
@@ -420,7 +522,7 @@ private:
             insert_->bind(r.derivedVersion).bind(r.derived.machine).bind(r.derived.cpuModel).bind(r.derived.gpuModel);
             for (const auto& v : r.figures.values) insert_->bind(v);
             insert_->step();
-            const bool inserted = sqlite3_changes(writer_.handle()) > 0;
+            const bool inserted = sqlite3_changes(writer_->handle()) > 0;
             insert_->reset();
             if (inserted) return {id, true};
             Statement& s = byDigest_->reset().bind(r.digest);
@@ -434,12 +536,19 @@ private:
 
     void migrate() {
         std::lock_guard lock(writeMutex_);
-        writer_.exec("BEGIN IMMEDIATE");
+        // Read first: a database at the current version needs no write, so a read-only
+        // one still serves its pages.
+        const std::string latest = std::to_string(schemaSteps().size());
+        if (!writer_->text("SELECT name FROM sqlite_master WHERE name = 'schema_version'").empty() &&
+            writer_->text("SELECT version FROM schema_version") == latest) {
+            return;
+        }
+        writer_->exec("BEGIN IMMEDIATE");
         try {
-            writer_.exec("CREATE TABLE IF NOT EXISTS schema_version (version BIGINT NOT NULL)");
-            std::string current = writer_.text("SELECT version FROM schema_version");
+            writer_->exec("CREATE TABLE IF NOT EXISTS schema_version (version BIGINT NOT NULL)");
+            std::string current = writer_->text("SELECT version FROM schema_version");
             if (current.empty()) {
-                writer_.exec("INSERT INTO schema_version (version) VALUES (0)");
+                writer_->exec("INSERT INTO schema_version (version) VALUES (0)");
                 current = "0";
             }
             const auto& steps = schemaSteps();
@@ -450,18 +559,19 @@ private:
                                   std::to_string(steps.size()) + ")");
             }
             for (std::size_t v = version; v < steps.size(); ++v) {
-                for (const std::string& sql : steps[v]) writer_.exec(sql);
+                for (const std::string& sql : steps[v]) writer_->exec(sql);
             }
-            writer_.exec("UPDATE schema_version SET version = " + std::to_string(steps.size()));
-            writer_.exec("COMMIT");
+            writer_->exec("UPDATE schema_version SET version = " + std::to_string(steps.size()));
+            writer_->exec("COMMIT");
         } catch (...) {
-            sqlite3_exec(writer_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+            sqlite3_exec(writer_->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
             throw;
         }
     }
 
+    std::string path_;
     std::mutex writeMutex_;
-    Database writer_;
+    std::unique_ptr<Database> writer_;  // null after a failure that needs a new one
     Database checkpointer_;
     std::optional<Statement> insert_;
     std::optional<Statement> byDigest_;

@@ -39,6 +39,9 @@ inline constexpr const char* kRateLimited =
     "Too many results were sent from your address, please try again in a minute.";
 inline constexpr const char* kNotStored =
     "The result could not be stored just now, please try again later.";
+// A request other than a submission while the database cannot be reached.
+inline constexpr const char* kUnavailable =
+    "The results cannot be reached just now, please try again in a few seconds.";
 }  // namespace refusal
 
 struct SubmissionCheck {

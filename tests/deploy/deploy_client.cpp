@@ -7,6 +7,7 @@
 //   deploy_client hostile --url URL --ca FILE --direct URL
 //   deploy_client verify  --direct URL --ids FILE
 //   deploy_client drip    --url URL --connections N [--interval-ms 1500] --limit-s S
+//   deploy_client outage  --url URL --ca FILE --ready URL --rate R --seconds S --variant N --ids FILE --marks FILE
 // Prints its figures with their goals; exit status 1 when one is missed, 2 on bad usage.
 
 #include <arpa/inet.h>
@@ -272,6 +273,139 @@ int drip(const Args& a) {
     return allCut && inTime ? 0 : 1;
 }
 
+std::int64_t epochMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// Submissions and page requests at a steady rate each, and an instance's readiness every
+// 100 ms, while the caller takes the database away: it writes "down MS" and "back MS"
+// (milliseconds since the epoch) into the marks file as it stops and restarts it. Prints
+// what was refused while it was down and how long after it was back until every request
+// succeeded again.
+int outage(const Args& a) {
+    const std::string url = a.get("--url"), ca = a.get("--ca"), ready = a.get("--ready");
+    const double rate = a.number("--rate", 20), seconds = a.number("--seconds", 15);
+    const auto variant = std::uint64_t(a.number("--variant", 6000000));
+    const std::size_t total = std::size_t(rate * seconds);
+    struct Answer {
+        std::int64_t sentMs;
+        bool submission;
+        int status;
+        bool retryAfter;
+    };
+    std::mutex mutex;
+    std::vector<Answer> answers;
+    std::vector<std::pair<std::int64_t, int>> readiness;
+    std::vector<std::string> ids;
+    std::atomic<std::size_t> nextSubmission{0}, nextPage{0};
+    std::atomic<bool> done{false};
+    const auto start = Clock::now();
+    auto paced = [&](std::atomic<std::size_t>& next, auto&& send) {
+        for (std::size_t i; (i = next++) < total;) {
+            std::this_thread::sleep_until(start + std::chrono::microseconds(std::int64_t(double(i) * 1e6 / rate)));
+            send(i);
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 12; ++w) {
+        workers.emplace_back([&] {
+            paced(nextSubmission, [&](std::size_t i) {
+                const std::string body = testkit::signedDocument(testkit::sampleInventory(variant + i));
+                const std::int64_t sent = epochMs();
+                auto r = clientFrom(url, ca, sourceAddress(5, variant / 1000000 * 10000 + i))
+                             ->Post("/api/benchmarks", body, "application/json; charset=utf-8");
+                std::lock_guard lock(mutex);
+                answers.push_back({sent, true, r ? r->status : 0, r && r->has_header("Retry-After")});
+                if (r && r->status == 201) ids.push_back(r->body);
+            });
+        });
+        workers.emplace_back([&] {
+            paced(nextPage, [&](std::size_t i) {
+                const char* paths[] = {"/benchmarks", "/processors", "/graphics", "/benchmarks?page=2"};
+                const std::int64_t sent = epochMs();
+                auto r = clientFrom(url, ca, sourceAddress(6, i))->Get(paths[i % 4]);
+                std::lock_guard lock(mutex);
+                answers.push_back({sent, false, r ? r->status : 0, r && r->has_header("Retry-After")});
+            });
+        });
+    }
+    std::thread prober([&] {
+        while (!done) {
+            const std::int64_t sent = epochMs();
+            auto r = clientFrom(ready, "", "127.0.0.1")->Get("/readyz");
+            {
+                std::lock_guard lock(mutex);
+                readiness.emplace_back(sent, r ? r->status : 0);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    for (auto& t : workers) t.join();
+    done = true;
+    prober.join();
+    std::ofstream(a.get("--ids"), std::ios::app) << [&] {
+        std::string text;
+        for (const auto& id : ids) text += id + "\n";
+        return text;
+    }();
+
+    std::int64_t downMs = 0, backMs = 0;
+    std::ifstream marks(a.get("--marks"));
+    for (std::string word; marks >> word;) {
+        std::int64_t ms = 0;
+        marks >> ms;
+        if (word == "down") downMs = ms;
+        if (word == "back") backMs = ms;
+    }
+    if (!downMs || !backMs) {
+        std::printf("  the marks file has no down and back times: the database was not restarted\n");
+        return 1;
+    }
+    int whileDown = 0, refused = 0, noRetryAfter = 0, status500 = 0, otherwise = 0;
+    std::int64_t lastFailureMs = 0;
+    std::map<int, int> statuses;
+    for (const Answer& r : answers) {
+        statuses[r.status]++;
+        const bool ok = r.status == 200 || r.status == 201;
+        if (r.sentMs >= downMs && r.sentMs <= backMs) {
+            ++whileDown;
+            if (r.status == 503) ++refused;
+        }
+        if (r.status == 503 && !r.retryAfter) ++noRetryAfter;
+        if (r.status == 500) ++status500;
+        else if (!ok && r.status != 503) ++otherwise;
+        if (!ok) lastFailureMs = std::max(lastFailureMs, r.sentMs);
+    }
+    const double recovery = std::max<std::int64_t>(0, lastFailureMs - backMs) / 1000.0;
+    int readyDown = 0;
+    std::int64_t readyAgainMs = 0;
+    for (const auto& [sent, status] : readiness) {
+        if (sent >= downMs && sent <= backMs && status == 503) ++readyDown;
+        if (sent >= downMs && status != 200) readyAgainMs = std::max(readyAgainMs, sent);
+    }
+    std::printf("  %zu submissions and %zu page requests at %.0f/s each over %.0f s; PostgreSQL down %.1f s:",
+                total, total, rate, seconds, double(backMs - downMs) / 1000.0);
+    for (const auto& [status, count] : statuses) std::printf(" %s %d", status ? std::to_string(status).c_str() : "no-reply", count);
+    std::printf("\n");
+    std::printf("  %-58s %d of %d\n", "requests refused (503) while it was down:", refused, whileDown);
+    int missed = 0;
+    auto figure = [&](const char* name, const std::string& value, const char* goal, bool ok) {
+        std::printf("  %-58s %s (goal %s)  %s\n", name, value.c_str(), goal, ok ? "ok" : "MISSED");
+        missed += !ok;
+    };
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.1f s", recovery);
+    figure("every request answered again, after it was back:", buffer, "< 5 s", recovery < 5);
+    figure("requests answered 500:", std::to_string(status500), "0", status500 == 0);
+    figure("other answers but 200, 201 and 503 (no reply included):", std::to_string(otherwise), "0", otherwise == 0);
+    figure("503 answers without Retry-After:", std::to_string(noRetryAfter), "0", noRetryAfter == 0);
+    std::snprintf(buffer, sizeof buffer, "%.1f s", std::max<std::int64_t>(0, readyAgainMs - backMs) / 1000.0);
+    figure("instance 1 /readyz 503 while it was down (probes):", std::to_string(readyDown), "> 0", readyDown > 0);
+    std::printf("  %-58s %s\n", "instance 1 /readyz 200 again, after it was back:", buffer);
+    return missed ? 1 : 0;
+}
+
 // Every identifier a client got with its 201 is served from the database.
 int verify(const Args& a) {
     std::ifstream in(a.get("--ids"));
@@ -293,7 +427,7 @@ int verify(const Args& a) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fputs("usage: deploy_client load|probe|hostile|verify|drip --option value ...\n", stderr);
+        std::fputs("usage: deploy_client load|probe|hostile|verify|drip|outage --option value ...\n", stderr);
         return 2;
     }
     Args args;
@@ -307,6 +441,7 @@ int main(int argc, char** argv) {
         if (mode == "hostile") return hostile(args);
         if (mode == "verify") return verify(args);
         if (mode == "drip") return drip(args);
+        if (mode == "outage") return outage(args);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "deploy_client: %s\n", e.what());
         return 2;

@@ -101,6 +101,23 @@ TEST(CommandLine, DatabaseAddressesAreLoggedWithoutSecrets) {
     }
 }
 
+// The service's connection time-outs go into every PostgreSQL address unless it sets them
+// (keywords in libpq's order, the defaults after them).
+TEST(CommandLine, DefaultsJoinAPostgresAddressUnlessItSetsThem) {
+    const std::vector<std::pair<std::string, std::string>> defaults = {{"connect_timeout", "3"},
+                                                                       {"options", "-c statement_timeout=15000"}};
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"postgresql://tally@db.example:5433/results",
+         "user=tally dbname=results host=db.example port=5433 connect_timeout=3 options='-c statement_timeout=15000'"},
+        {"host=db.example connect_timeout=10 options='-c search_path=x'",
+         "connect_timeout=10 host=db.example options='-c search_path=x'"},
+        {"postgresql://db.example/results?connect_timeout=1",
+         "connect_timeout=1 dbname=results host=db.example options='-c statement_timeout=15000'"},
+        {"host='db.example", ""},
+    };
+    for (const auto& [given, expected] : cases) EXPECT_EQ(withDefaults(given, defaults), expected) << given;
+}
+
 TEST(CommandLine, AddressInUseEndsWithStatus1) {
     testkit::TempDir dir;
     testkit::ServiceProcess first(dir, {"sqlite:" + dir.file("a.db"), false, 0, {}});

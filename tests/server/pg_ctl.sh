@@ -5,6 +5,8 @@
 #   pg_ctl.sh start PORT        prints DIR=<cluster dir> and URL=postgresql://... (database tallyforge)
 #   pg_ctl.sh createdb PORT NAME
 #   pg_ctl.sh amcheck PORT NAME checks every table and index of the database (pg_amcheck)
+#   pg_ctl.sh restart DIR [S]   stops the server (fast: sessions are cut off), waits S seconds
+#                               (default 0) and starts it again on the same port
 #   pg_ctl.sh stop DIR          stops the cluster and removes DIR
 # Exit status 77: PostgreSQL's server programs are not installed.
 set -euo pipefail
@@ -39,9 +41,10 @@ case "${1:-}" in
          >"$dir/initdb.log" 2>&1; then
       cat "$dir/initdb.log"; rm -rf "$dir"; exit 1
     fi
-    if ! as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-         -o "-c listen_addresses=127.0.0.1 -c port=$port -c unix_socket_directories=$dir -c max_connections=200" \
-         start >/dev/null; then
+    # In the configuration file rather than on the command line, so that restart needs no options.
+    printf "listen_addresses = '127.0.0.1'\nport = %s\nunix_socket_directories = '%s'\nmax_connections = 200\n" \
+      "$port" "$dir" >>"$dir/data/postgresql.conf"
+    if ! as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 start >/dev/null; then
       cat "$dir/server.log"; rm -rf "$dir"; exit 1
     fi
     as_owner "$bin/createdb" -h 127.0.0.1 -p "$port" -U postgres tallyforge
@@ -55,6 +58,13 @@ case "${1:-}" in
     as_owner "$bin/pg_amcheck" --install-missing --heapallindexed -h 127.0.0.1 -p "${2:?port}" \
       -U postgres "${3:?name}"
     ;;
+  restart)
+    dir=${2:?dir}
+    case "$dir" in /tmp/tallyforge-pg.*) ;; *) echo "not a cluster made by this script: $dir"; exit 2 ;; esac
+    as_owner "$bin/pg_ctl" -D "$dir/data" -m fast -w -t 60 stop >/dev/null
+    sleep "${3:-0}"
+    as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 start >/dev/null
+    ;;
   stop)
     dir=${2:?dir}
     case "$dir" in /tmp/tallyforge-pg.*) ;; *) echo "not a cluster made by this script: $dir"; exit 2 ;; esac
@@ -62,7 +72,7 @@ case "${1:-}" in
     rm -rf "$dir"
     ;;
   *)
-    sed -n '2,10p' "$0"
+    sed -n '2,12p' "$0"
     exit 2
     ;;
 esac

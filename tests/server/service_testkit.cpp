@@ -241,9 +241,10 @@ std::string ServiceProcess::log() const {
 bool ServiceProcess::start(std::string* whyNot) {
     static int counter = 0;
     logFile_ = dir_.file("service-" + std::to_string(++counter) + ".log");
-    std::vector<std::string> argv = {executable_.empty() ? serviceExecutable() : executable_, "--listen", "127.0.0.1:0", "--database",
+    std::vector<std::string> argv = prefix_;
+    argv.insert(argv.end(), {executable_.empty() ? serviceExecutable() : executable_, "--listen", "127.0.0.1:0", "--database",
                                      config_.database, "--salt", saltFile(), "--rate-limit",
-                                     std::to_string(config_.rateLimit)};
+                                     std::to_string(config_.rateLimit)});
     if (config_.tls) {
         if (!std::filesystem::exists(dir_.file("cert.pem")) && !makeCertificate(dir_.path())) {
             if (whyNot) *whyNot = "openssl could not make a certificate";
@@ -380,6 +381,10 @@ std::unique_ptr<PostgresCluster> PostgresCluster::start(std::string* whyNot, boo
 std::string PostgresCluster::createDatabase(const std::string& name) const {
     if (runProgram({pgCtlScript(), "createdb", std::to_string(port_), name}) != 0) return {};
     return url_.substr(0, url_.rfind('/') + 1) + name;
+}
+
+bool PostgresCluster::restart(double secondsDown) const {
+    return runProgram({pgCtlScript(), "restart", dir_, std::to_string(secondsDown)}) == 0;
 }
 
 PostgresCluster::~PostgresCluster() {

@@ -69,6 +69,9 @@ public:
 
     // Runs another build of the service (an older one, for a comparison) rather than this one's.
     void useExecutable(std::string path) { executable_ = std::move(path); }
+    // Runs the service through this command from the next start on: {"/usr/bin/setpriv", ...}.
+    void runThrough(std::vector<std::string> prefix) { prefix_ = std::move(prefix); }
+
     // Starts and waits for the "listening on" line; false (with the log) if it did not come.
     bool start(std::string* whyNot = nullptr);
     bool running() const { return pid_ > 0; }
@@ -90,6 +93,7 @@ private:
     const TempDir& dir_;
     Config config_;
     std::string executable_;
+    std::vector<std::string> prefix_;
     pid_t pid_ = -1;
     std::string logFile_;
     std::string baseUrl_;
@@ -138,6 +142,9 @@ public:
     std::string createDatabase(const std::string& name) const;
     const std::string& url() const { return url_; }
     const std::string& dataDir() const { return dir_; }
+    // Stops the server as `pg_ctl stop -m fast` does (every session cut off), leaves it
+    // down for the given time and starts it again; true when it is back.
+    bool restart(double secondsDown) const;
     int port() const { return port_; }
 
 private:

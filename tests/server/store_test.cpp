@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "server/connection_pool.h"
+#include "server/group_commit.h"
 #include "server/identifier.h"
 #include "server/submission.h"
 #include "tests/server/backend_fixture.h"
@@ -47,6 +49,60 @@ TEST_P(StoreTest, RepeatWithinABatchIsStoredOnce) {
     EXPECT_EQ(figures[0].size(), 2u);
     EXPECT_LE(figures[0][0], figures[0][1]);
     EXPECT_EQ(store->checkIntegrity(), "ok");
+}
+
+// What runs after a commit (the standings' update) may fail; the writer thread must live
+// on, since every later submission waits for it, and the caller of the committed row still
+// hears its identifier.
+TEST_P(StoreTest, WriterOutlivesAThrowingCallback) {
+    auto store = openStore();
+    ASSERT_TRUE(store);
+    int calls = 0;
+    GroupCommitWriter writer(*store, [&](const NewResult&) {
+        if (++calls % 2 == 1) throw std::runtime_error("standings update failed");
+    });
+    std::vector<std::string> ids;
+    for (std::uint64_t v = 10; v < 14; ++v) {
+        auto future = writer.submit(resultFor(v));
+        ASSERT_EQ(future.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "writer thread gone";
+        ids.push_back(future.get());
+        EXPECT_TRUE(isResultIdentifier(ids.back()));
+    }
+    EXPECT_EQ(calls, 4);
+    for (const std::string& id : ids) EXPECT_TRUE(store->find(id)) << id;
+}
+
+// At most maxInUse connections are out; the next caller is refused as unavailable after
+// the wait, a discarded or failed connection frees its place, and a dead idle one is
+// never handed out.
+TEST(ConnectionPool, BoundsConnectionsInUseAndDropsDeadOnes) {
+    int made = 0;
+    bool failNext = false;
+    ConnectionPool<int> pool(
+        [&] {
+            if (failNext) throw StoreUnavailable("cannot connect");
+            return std::make_unique<int>(++made);
+        },
+        2, std::chrono::milliseconds(100), [](int& c) { return c > 0; });
+    {
+        auto a = pool.acquire();
+        auto b = pool.acquire();
+        EXPECT_THROW(pool.acquire(), StoreUnavailable);
+        b.discard();
+    }
+    EXPECT_EQ(made, 2);
+    {
+        auto a = pool.acquire();  // the one kept, not a new one
+        EXPECT_EQ(*a, 1);
+        *a = -1;                  // its link failed while idle
+    }
+    failNext = true;
+    EXPECT_THROW(pool.acquire(), StoreUnavailable);  // the dead one is dropped, a new one fails
+    failNext = false;
+    auto a = pool.acquire();
+    auto b = pool.acquire();  // the failed attempts hold no place
+    EXPECT_EQ(*a + *b, 3 + 4);
+    pool.discardIdle();
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, StoreTest, testing::Values(Backend::Sqlite, Backend::Postgres), backendName);
