@@ -589,13 +589,19 @@ private:
 // older database and its files are tightened.
 void keepPrivate(const std::string& path) {
     if (path.empty() || path == ":memory:") return;
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) throw SqliteError("cannot open " + path + ": " + std::strerror(errno));
-    ::close(fd);
+    // Made here only when missing: an existing file may be one this user can only read,
+    // which the store still serves.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        ::close(fd);
+    } else if (errno != EEXIST) {
+        throw SqliteError("cannot create " + path + ": " + std::strerror(errno));
+    }
+    // Only the owner may change the mode; a file of another user's is left to them.
     for (const std::string& file : {path, path + "-wal", path + "-shm"}) {
         struct stat st {};
-        if (::stat(file.c_str(), &st) != 0) continue;
-        if ((st.st_mode & 077) != 0 && ::chmod(file.c_str(), st.st_mode & 0700) != 0) {
+        if (::stat(file.c_str(), &st) != 0 || (st.st_mode & 077) == 0 || st.st_uid != ::geteuid()) continue;
+        if (::chmod(file.c_str(), st.st_mode & 0700) != 0 && errno != EROFS) {
             throw SqliteError("cannot make " + file + " private: " + std::strerror(errno));
         }
     }
