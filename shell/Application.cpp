@@ -9,38 +9,12 @@
 #include <imgui_impl_opengl3.h>
 
 #include "shell/Gui.h"
+#include "shell/Input.h"
 #include "shell/RunProgress.h"
+#include "shell/TitleBar.h"
 #include "assets/assets.h"
 #include "core/globals.h"
 #include "platform/platform.h"
-
-namespace {
-
-constexpr int kFollowUpFrames = 3;
-
-// Set by the input callbacks, which the GUI backend calls before its own; read and cleared
-// by the frame pacing. Main thread only.
-bool inputSeen = false;
-
-void onMouseButton(GLFWwindow*, int, int, int) { inputSeen = true; }
-void onScroll(GLFWwindow*, double, double) { inputSeen = true; }
-void onChar(GLFWwindow*, unsigned int) { inputSeen = true; }
-
-// The GUI keeps only whether a key is down when a frame begins, which loses a press and
-// release that fall between two frames; the window's key events count every press.
-FrameKeys pendingKeys;
-FrameKeys currentKeys;
-
-void onKey(GLFWwindow*, int key, int, int action, int) {
-    inputSeen = true;
-    if (action != GLFW_PRESS) return;
-    if (key == GLFW_KEY_ENTER || key == GLFW_KEY_KP_ENTER) pendingKeys.enter = true;
-    if (key == GLFW_KEY_ESCAPE) pendingKeys.escape = true;
-}
-
-}  // namespace
-
-const FrameKeys& frameKeys() { return currentKeys; }
 
 void onFocusChanged(GLFWwindow* window, int focused) {
     if (!focused) {
@@ -79,11 +53,7 @@ Application::Application(const StageFactory& makeStages, FinishAction finishActi
     glfwGetWindowContentScale(window, &contentScaleX, &scaleY);
     glfwMakeContextCurrent(window);
     glfwSetWindowFocusCallback(window, onFocusChanged);
-    // Set before the GUI backend, which keeps them and calls them from its own.
-    glfwSetMouseButtonCallback(window, onMouseButton);
-    glfwSetScrollCallback(window, onScroll);
-    glfwSetKeyCallback(window, onKey);
-    glfwSetCharCallback(window, onChar);
+    installInputCallbacks(window);  // before the GUI backend, which chains to them
 
     if (gladLoadGL(glfwGetProcAddress) == 0) fatalError("ERROR: Cannot load OpenGL extensions!");
 
@@ -161,22 +131,16 @@ void Application::waitForNextFrame(Stage& head, double frameStart) {
         return;
     }
     const double stageRate = head.maxFrameRate() > 0 ? head.maxFrameRate() : refreshRate;
-    // After input the interface may need a few more frames to show its answer (a popup
-    // appears the frame after it opens and is sized on the next), so those come quickly.
-    const double rate = followUpFrames > 0 ? std::max(stageRate, refreshRate) : stageRate;
-    if (followUpFrames > 0) --followUpFrames;
+    const double rate = followUps.next() ? std::max(stageRate, refreshRate) : stageRate;
     const double deadline = frameStart + 1.0 / rate;
     const double before = glfwGetTime();
     if (before < deadline) {
         glfwWaitEventsTimeout(deadline - before);
-        // Woken before the deadline, by a stage that has something new to show: a window
-        // that sizes itself to new text takes its size a frame later, so one more follows.
-        if (glfwGetTime() < deadline - 0.001) followUpFrames = std::max(followUpFrames, 1);
+        if (glfwGetTime() < deadline - 0.001) followUps.wokenEarly();
     } else {
         glfwPollEvents();
     }
-    if (inputSeen) followUpFrames = kFollowUpFrames;
-    inputSeen = false;
+    followUps.afterWait();
 }
 
 void Application::updateRunProgress(Stage& head) {
@@ -194,45 +158,20 @@ void Application::renderFrame() {
     ImGui_ImplOpenGL3_NewFrame();
     ImGui_ImplGlfw_NewFrame();
     ImGui::NewFrame();
-    currentKeys = std::exchange(pendingKeys, FrameKeys{});
+    latchFrameKeys();
 
     // Keys answer the popup that was open when the frame began, so one press never both
     // opens a popup and answers it; Esc in a stage's popup is that popup's.
-    const bool enter = enterPressed();
-    const bool escape = escapePressed();
     const bool popupWasOpen = anyPopupOpen();
-    bool quitWasOpen = false;
 
     std::shared_ptr<Stage> head = stages.front();
     updateRunProgress(*head);
     head->drawGui();
 
-    ImGui::SetNextWindowPos(ImVec2(0, 0), ImGuiCond_Always, ImVec2(0, 0));
-    ImGui::SetNextWindowSize(ImVec2(static_cast<float>(monitorWidth), scaled(36.0f)), ImGuiCond_Always);
-    if (ImGui::Begin("Title", nullptr, kFixedWindowFlags)) {
-        quitWasOpen = ImGui::IsPopupOpen("Quit?");
-        ImGui::Text("%s", "Tallyforge Benchmark");
-        ImGui::SameLine(static_cast<float>(monitorWidth) - scaled(25.0f), -1.0f);
-        ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0, 0, 0, 0));
-        ImGui::PushStyleColor(ImGuiCol_ButtonHovered, IM_COL32(255, 64, 84, 255));
-        ImGui::PushStyleColor(ImGuiCol_ButtonActive, IM_COL32(255, 44, 66, 255));
-        if (ImGui::Button("X", ImVec2(0, 0)) || (escape && !popupWasOpen)) ImGui::OpenPopup("Quit?");
-        ImGui::PopStyleColor(3);
+    if (drawTitleBar(frameKeys(), popupWasOpen)) {
+        head->abort();
+        glfwSetWindowShouldClose(window, GLFW_TRUE);
     }
-    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, scaled(20, 20));
-    if (ImGui::BeginPopupModal("Quit?", nullptr, ImGuiWindowFlags_AlwaysAutoResize)) {
-        ImGui::Text("Are you sure you want to quit? The benchmark will close without a result.");
-        ImGui::Dummy(scaled(0, 10));
-        if (ImGui::Button("Quit", ImVec2(0, 0)) || (quitWasOpen && enter)) {
-            stages.front()->abort();
-            glfwSetWindowShouldClose(window, GLFW_TRUE);
-        }
-        ImGui::SameLine(0.0f, -1.0f);
-        if (ImGui::Button("Cancel", ImVec2(0, 0)) || (quitWasOpen && escape)) ImGui::CloseCurrentPopup();
-        ImGui::EndPopup();
-    }
-    ImGui::PopStyleVar(1);
-    ImGui::End();
 
     ImGui::Render();
     glViewport(0, 0, monitorWidth, monitorHeight);

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 
+#include "shell/Input.h"
 #include "shell/Stage.h"
 #include "render/gl.h"
 
@@ -37,7 +38,7 @@ private:
     void updateRunProgress(Stage& head);
     FinishAction finish;
     double refreshRate = 60.0;  // of the monitor's video mode, where it tells one
-    int followUpFrames = 0;
+    FollowUpFrames followUps;
     std::size_t stepCount = 0;
     const Stage* progressHead = nullptr;
     double progressHeadSince = 0;

@@ -1,6 +1,16 @@
 #pragma once
+// The GUI vocabulary every stage uses, on top of Dear ImGui.
+//
+// Windows   kFixedWindowFlags        flags of every on-screen window: placed by code, sized to content
+// Sizes     scaled(v), scaled(x, y)  a size or position at content scale 1, grown to the screen's
+// Keys      FrameKeys, frameKeys()   Enter and Esc pressed since the previous frame (shell/Input.h)
+//           enterPressed()           either Enter key was pressed since the previous frame
+//           escapePressed()          Esc was pressed since the previous frame
+// Popups    anyPopupOpen()           whether any popup is open (read it before drawing, for the keys)
+// Progress  stageProgressBar(s, f)   a stage's progress bar with the whole run's line beside it
 #include <imgui.h>
 
+#include "shell/Input.h"
 #include "shell/Stage.h"
 #include "core/globals.h"
 
@@ -15,15 +25,7 @@ static_assert(kFixedWindowFlags == 111);
 inline float scaled(float value) { return value * contentScaleX; }
 inline ImVec2 scaled(float x, float y) { return ImVec2(x * contentScaleX, y * contentScaleX); }
 
-// The keys that answer buttons, pressed since the previous frame began (auto-repeat not
-// counted); the shell collects them from the window and hands them to the frame.
-struct FrameKeys {
-    bool enter = false;   // either Enter key
-    bool escape = false;
-};
-const FrameKeys& frameKeys();
-inline bool enterPressed() { return frameKeys().enter; }
-inline bool escapePressed() { return frameKeys().escape; }
+// Whether any popup is open; a key answers the popup that was open as the frame began.
 inline bool anyPopupOpen() { return ImGui::IsPopupOpen("", ImGuiPopupFlags_AnyPopup); }
 
 // A stage's own progress bar, with the whole run's line beside it when the shell gave one.

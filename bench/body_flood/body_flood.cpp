@@ -40,9 +40,9 @@ struct Settings {
     int portBase = 19330;
 };
 
-void usage() {
-    std::puts(
-        "Usage: body_flood [--exe FILE] [--connections N] [--mib M] [--door built-in|nginx|both] [--port-base P]\n"
+void usage(std::FILE* to) {
+    std::fputs(
+        "usage: body_flood [--exe FILE] [--connections N] [--mib M] [--door built-in|nginx|both] [--port-base P]\n"
         "\n"
         "Starts tallyforge-results (see --door) and sends N parallel chunked bodies of M MiB\n"
         "(default 64 of 100) to /healthz, to the page /benchmarks and to /api/benchmarks, one target after the\n"
@@ -52,7 +52,7 @@ void usage() {
         "  --door D       built-in (default): the built-in HTTPS service; nginx: a --plain-http instance\n"
         "                 behind nginx with deploy/nginx/tallyforge.conf on loopback ports P and P+1\n"
         "                 (default 19330), the bodies sent to nginx over HTTPS; both: one, then the other\n"
-        "  --help         show this text");
+        "  --help         show this text\n", to);
 }
 
 long statusKb(pid_t pid, const char* field) {
@@ -236,7 +236,7 @@ int main(int argc, char** argv) {
         const std::string a = argv[i];
         auto next = [&]() -> std::string {
             if (i + 1 >= argc) {
-                usage();
+                usage(stderr);
                 std::exit(2);
             }
             return argv[++i];
@@ -249,8 +249,9 @@ int main(int argc, char** argv) {
                                                    std::string(argv[i + 1]) == "both")) s.door = next();
         else if (a == "--port-base") s.portBase = std::stoi(next());
         else {
-            usage();
-            return a == "--help" ? 0 : 2;
+            const bool help = a == "--help" || a == "-h";
+            usage(help ? stdout : stderr);
+            return help ? 0 : 2;
         }
     }
     signal(SIGPIPE, SIG_IGN);

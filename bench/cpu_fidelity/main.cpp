@@ -322,9 +322,17 @@ void repeatability(int repeats, bool inShell, std::chrono::milliseconds window) 
     std::printf("\n");
 }
 
-int usage(const char* self) {
-    std::fprintf(stderr, "usage: %s [--rounds R] [--repeats N] [--repeat-in alone|shell] [--window-ms MS]\n", self);
-    return 2;
+// On stdout with exit 0 when asked for, else on stderr with exit 2.
+int usage(bool asked = false) {
+    std::fputs("usage: cpu_fidelity [--rounds R] [--repeats N] [--repeat-in alone|shell] [--window-ms MS]\n"
+               "The CPU stage in the real shell against the engine alone (fidelity), then the whole series\n"
+               "N times (repeatability). The shell needs a display: under Xvfb, -s \"-screen 0 1280x720x24\".\n"
+               "  --rounds     alternating shell and alone runs for the fidelity figures (default 2; 0: none)\n"
+               "  --repeats    whole series for the repeatability figures (default 0: none)\n"
+               "  --repeat-in  where the repeated series run: alone (default) or shell\n"
+               "  --window-ms  length of each test window in milliseconds (default 2000, the product's)\n",
+               asked ? stdout : stderr);
+    return asked ? 0 : 2;
 }
 
 }  // namespace
@@ -336,21 +344,23 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg == "--rounds" && hasValue) {
+        if (arg == "-h" || arg == "--help") {
+            return usage(true);
+        } else if (arg == "--rounds" && hasValue) {
             rounds = std::atoi(argv[++i]);
         } else if (arg == "--repeats" && hasValue) {
             repeats = std::atoi(argv[++i]);
         } else if (arg == "--repeat-in" && hasValue) {
             const std::string where = argv[++i];
-            if (where != "alone" && where != "shell") return usage(argv[0]);
+            if (where != "alone" && where != "shell") return usage();
             repeatInShell = where == "shell";
         } else if (arg == "--window-ms" && hasValue) {
             windowMs = std::strtol(argv[++i], nullptr, 10);
         } else {
-            return usage(argv[0]);
+            return usage();
         }
     }
-    if (rounds < 0 || repeats < 0 || windowMs <= 0) return usage(argv[0]);
+    if (rounds < 0 || repeats < 0 || windowMs <= 0) return usage();
 
     // As the product does at start, so both kinds of run have the same priority.
     raiseProcessPriority();

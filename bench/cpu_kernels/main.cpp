@@ -238,6 +238,13 @@ Spread spread(std::vector<double> v) {
     return {v.front(), k % 2 ? v[k / 2] : (v[k / 2 - 1] + v[k / 2]) / 2, v.back()};
 }
 
+constexpr const char* kUsage =
+    "usage: cpu_kernels [--window-ms N] [--repeats N]\n"
+    "Prints figures for the CPU kernels and the CPU test engine: one thread against a plain\n"
+    "reference loop, then the score at each thread count with its scaling.\n"
+    "  --window-ms  length of each test window in milliseconds (default 2000)\n"
+    "  --repeats    runs of each one-thread comparison, the best kept (default 3)\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -245,12 +252,15 @@ int main(int argc, char** argv) {
     int repeats = 3;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--window-ms" && i + 1 < argc) {
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--window-ms" && i + 1 < argc) {
             windowMs = std::strtol(argv[++i], nullptr, 10);
         } else if (arg == "--repeats" && i + 1 < argc) {
             repeats = std::atoi(argv[++i]);
         } else {
-            std::fprintf(stderr, "usage: %s [--window-ms N] [--repeats N]\n", argv[0]);
+            std::fputs(kUsage, stderr);
             return 2;
         }
     }

@@ -148,13 +148,16 @@ Figures runBare(const Scene& scene, std::int64_t seconds) {
     return figures;
 }
 
-[[noreturn]] void usage() {
-    std::fprintf(stderr,
-                 "usage: frame_loop [--seconds N] [--scenes flux_core,electron,city,clouds] [--rounds R]\n"
-                 "  --seconds  measured duration of each run, whole seconds >= 2 (default: the scene's own)\n"
-                 "  --rounds   stage and bare runs alternate this many times per scene (default 1)\n"
-                 "The resolution is the screen's; under Xvfb set it with -s \"-screen 0 WxHx24\".\n");
-    std::exit(2);
+// On stdout with exit 0 when asked for, else on stderr with exit 2.
+[[noreturn]] void usage(bool asked = false) {
+    std::fputs("usage: frame_loop [--seconds N] [--scenes flux_core,electron,city,clouds] [--rounds R]\n"
+               "Frame rate of each GPU scene in the real shell against a bare GL loop of the same size.\n"
+               "  --seconds  measured duration of each run, whole seconds >= 2 (default: the scene's own)\n"
+               "  --scenes   the scenes to run, comma-separated (default: all four)\n"
+               "  --rounds   stage and bare runs alternate this many times per scene (default 1)\n"
+               "The resolution is the screen's; under Xvfb set it with -s \"-screen 0 WxHx24\".\n",
+               asked ? stdout : stderr);
+    std::exit(asked ? 0 : 2);
 }
 
 }  // namespace
@@ -165,6 +168,7 @@ int main(int argc, char** argv) {
     std::string selection;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") usage(true);
         if (i + 1 >= argc) usage();
         if (arg == "--seconds") seconds = std::atoll(argv[++i]);
         else if (arg == "--rounds") rounds = std::atoi(argv[++i]);

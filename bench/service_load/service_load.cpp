@@ -42,9 +42,17 @@ struct Settings {
     std::string keepLog;  // copy of the service's request log, for a closer look
 };
 
-void usage() {
-    std::puts("service_load [--database sqlite|postgresql|URL] [--connections N] [--seconds S] [--rate R] "
-              "[--page-seconds S] [--keep-log FILE]");
+void usage(std::FILE* to) {
+    std::fputs("usage: service_load [--database sqlite|postgresql|URL] [--connections N] [--seconds S] [--rate R]\n"
+               "                    [--page-seconds S] [--keep-log FILE]\n"
+               "Starts tallyforge-results on loopback and measures submissions, then result pages.\n"
+               "  --database      sqlite (default), postgresql (a cluster of its own) or a database address\n"
+               "  --connections   keep-alive HTTPS connections (default 8)\n"
+               "  --seconds       how long submissions are sent (default 10)\n"
+               "  --rate          submissions a second in all; 0 (default): as fast as replies come\n"
+               "  --page-seconds  how long result pages are read (default 5; 0: not at all)\n"
+               "  --keep-log      copy the service's request log to FILE\n",
+               to);
 }
 
 double percentile(std::vector<double>& sorted, double p) {
@@ -96,20 +104,23 @@ int main(int argc, char** argv) {
         const std::string a = argv[i];
         auto next = [&]() -> std::string {
             if (i + 1 >= argc) {
-                usage();
+                usage(stderr);
                 std::exit(2);
             }
             return argv[++i];
         };
-        if (a == "--database") s.database = next();
+        if (a == "-h" || a == "--help") {
+            usage(stdout);
+            return 0;
+        } else if (a == "--database") s.database = next();
         else if (a == "--connections") s.connections = std::max(1, std::stoi(next()));
         else if (a == "--seconds") s.seconds = std::stod(next());
         else if (a == "--rate") s.rate = std::stod(next());
         else if (a == "--page-seconds") s.pageSeconds = std::stod(next());
         else if (a == "--keep-log") s.keepLog = next();
         else {
-            usage();
-            return a == "--help" ? 0 : 2;
+            usage(stderr);
+            return 2;
         }
     }
 

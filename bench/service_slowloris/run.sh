@@ -1,21 +1,30 @@
 #!/usr/bin/env bash
+# usage: bench/service_slowloris/run.sh BUILD_DIR [--exe FILE] [--connections N] [--rate R] [--port P]
 # The built-in HTTPS service (no nginx) under a slowloris attack: starts tallyforge-results
 # with TLS and SQLite on loopback, runs slowhttptest against it and the deployment prober
 # (/healthz and a submission every 200 ms, from other source addresses) alongside.
-# Prints figures only.
-#   bench/service_slowloris/run.sh BUILD_DIR [--exe FILE] [--connections N] [--rate R] [--port P]
-# --exe measures another build of the service (an older one, say) with the same prober.
+# Prints figures only. --exe measures another build of the service (an older one, say) with
+# the same prober. Defaults: 300 connections, 100 a second, port 19230.
 set -uo pipefail
+self=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
+usage() { sed -n '2,7p' "$self" | sed 's/^# //'; }
+for arg in "$@"; do
+  case "$arg" in -h|--help) usage; exit 0 ;; esac
+done
+case "${1:-}" in
+  ''|-*) usage >&2; exit 2 ;;
+esac
 cd "$(dirname "$0")/../.."
-build=${1:?build dir}; shift
+build=$1; shift
 exe=$build/server/tallyforge-results connections=300 rate=100 port=19230
 while [ $# -gt 0 ]; do
   case "$1" in
+    --exe|--connections|--rate|--port) [ $# -ge 2 ] || { usage >&2; exit 2; } ;;&
     --exe) exe=$2; shift 2 ;;
     --connections) connections=$2; shift 2 ;;
     --rate) rate=$2; shift 2 ;;
     --port) port=$2; shift 2 ;;
-    *) echo "unknown option $1"; exit 2 ;;
+    *) echo "unknown option $1" >&2; usage >&2; exit 2 ;;
   esac
 done
 work=$(mktemp -d /tmp/tallyforge-slowloris.XXXXXX)
