@@ -130,16 +130,12 @@ int main(int argc, char** argv) {
     }
     testkit::TempDir dir;
     std::unique_ptr<testkit::PostgresCluster> cluster;
-    std::string url = "sqlite:" + dir.file("results.db");
-    if (database == "postgresql") {
-        std::string why;
-        bool notInstalled = false;
-        cluster = testkit::PostgresCluster::start(&why, &notInstalled);
-        if (!cluster) {
-            std::printf("PostgreSQL: %s\n", why.c_str());
-            return notInstalled ? 0 : 1;
-        }
-        url = cluster->url();
+    std::string why;
+    bool notInstalled = false;
+    const std::string url = testkit::benchDatabase(database, dir, cluster, &why, &notInstalled);
+    if (url.empty()) {
+        std::printf("PostgreSQL: %s\n", why.c_str());
+        return notInstalled ? 0 : 1;
     }
 
     // ---- Fill, through the store (the service's own code for every row) ----
@@ -182,7 +178,6 @@ int main(int argc, char** argv) {
     // ---- The service on that database ----
     const auto startAt = Clock::now();
     testkit::ServiceProcess service(dir, {url, false, 0, {}});
-    std::string why;
     if (!service.start(&why)) {
         std::printf("the service did not start: %s\n", why.c_str());
         return 1;

@@ -145,16 +145,12 @@ int main(int argc, char** argv) {
     }
     testkit::TempDir dir;
     std::unique_ptr<testkit::PostgresCluster> cluster;
-    std::string url = "sqlite:" + dir.file("results.db");
-    if (database == "postgresql") {
-        std::string why;
-        bool notInstalled = false;
-        cluster = testkit::PostgresCluster::start(&why, &notInstalled);
-        if (!cluster) {
-            std::printf("PostgreSQL did not start: %s\n", why.c_str());
-            return 1;
-        }
-        url = cluster->createDatabase("hostile");
+    std::string why;
+    bool notInstalled = false;
+    const std::string url = testkit::benchDatabase(database, dir, cluster, &why, &notInstalled);
+    if (url.empty()) {
+        std::printf("PostgreSQL did not start: %s\n", why.c_str());
+        return 1;
     }
     std::printf("hostile_traffic: %s against %s\n", testkit::serviceExecutable().c_str(), database.c_str());
 

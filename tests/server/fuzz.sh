@@ -8,6 +8,8 @@ set -euo pipefail
 seconds=${1:-60}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=${2:-$root/build-fuzz}
+mkdir -p "$work"
+work=$(cd "$work" && pwd)  # the run below changes folder
 cxx=${CXX_FUZZ:-$(command -v clang++-14 || command -v clang++ || true)}
 [ -n "$cxx" ] || { echo "fuzz.sh: clang++ not found (Debian packages clang, libclang-rt-14-dev)"; exit 77; }
 mkdir -p "$work/corpus" "$work/seeds"

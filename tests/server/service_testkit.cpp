@@ -420,4 +420,11 @@ std::string screenshot(const std::string& chromium, const std::string& profile, 
     return {};
 }
 
+std::string benchDatabase(const std::string& kind, const TempDir& dir, std::unique_ptr<PostgresCluster>& cluster,
+                          std::string* whyNot, bool* notInstalled) {
+    if (kind != "postgresql") return "sqlite:" + dir.file("results.db");
+    cluster = PostgresCluster::start(whyNot, notInstalled);
+    return cluster ? cluster->url() : std::string();
+}
+
 }  // namespace testkit

@@ -154,6 +154,12 @@ private:
     int port_ = 0;
 };
 
+// The database a benchmark works on: a SQLite file in `dir`, or for "postgresql" the
+// database of a cluster of its own, started into `cluster`. Empty, saying why, when the
+// cluster does not start (`notInstalled` where PostgreSQL is missing).
+std::string benchDatabase(const std::string& kind, const TempDir& dir, std::unique_ptr<PostgresCluster>& cluster,
+                          std::string* whyNot, bool* notInstalled);
+
 int freeLoopbackPort();
 
 // Headless Chromium: its path (empty when it is missing), and the flags it needs as root on
