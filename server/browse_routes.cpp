@@ -70,7 +70,9 @@ std::optional<ResultPosition> positionParam(const std::string& text) {
     const std::size_t dash = text.find('-');
     if (dash == 0 || dash == std::string::npos || dash > 15 || text.size() - dash - 1 != kIdentifierLength) return std::nullopt;
     const std::string time = text.substr(0, dash), id = text.substr(dash + 1);
-    if (!std::all_of(time.begin(), time.end(), ::isdigit) || !std::all_of(id.begin(), id.end(), ::isalnum)) return std::nullopt;
+    // Bytes of a query are any bytes: compared as characters, never passed to isdigit.
+    const bool digits = std::all_of(time.begin(), time.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!digits || !isResultIdentifier(id)) return std::nullopt;
     return ResultPosition{std::stoll(time), id};
 }
 
